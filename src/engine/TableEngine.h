@@ -1,0 +1,136 @@
+#pragma once
+
+// The table engine: each table is one SQLite database file holding one table. The engine
+// describes tables, opens ordered cursors over an index, restricts them to a key range,
+// locks rows across processes while they are edited, and reports every failure as an
+// EEngineError with a 16-bit code and the engine's text. Everything runs on the calling
+// thread; nothing here knows about fields, row states or widgets.
+
+#include "engine/Error.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+namespace lv26::engine {
+
+// Column type families as declared in a table file.
+enum class ColumnType { Text, Int16, Int32, AutoInc, Float, Money };
+
+struct ColumnInfo {
+    QString name;
+    ColumnType type = ColumnType::Text;
+    int size = 0; // characters for Text, 0 for the others
+};
+
+struct IndexInfo {
+    QString name;
+    QString fields; // field names joined by ";" in key order
+    bool primary = false;
+    bool unique = false;
+    bool descending = false;
+    bool caseInsensitive = false;
+    bool expression = false;
+};
+
+struct TableDescription {
+    QString tableName; // as asked for, e.g. "Func.DB"
+    QList<ColumnInfo> columns;
+    QList<IndexInfo> indexes;
+};
+
+// One row: a value per column, in the order of TableDescription::columns. A null QVariant is
+// a blank value. Text columns hold QString, Int16/Int32/AutoInc hold int, Float/Money double.
+using Row = QList<QVariant>;
+
+// Position of a row in a cursor's order: its index key plus the row's identity. Stays
+// meaningful after the row is changed or deleted (it then names the place the row had).
+struct Bookmark {
+    QList<QVariant> key;
+    qint64 rowId = 0;
+    bool isValid() const { return rowId != 0; }
+};
+
+enum class OpenMode { ReadWrite, ReadOnly };
+
+// Error codes the engine raises (besides SQLite's own, mapped in the implementation).
+namespace codes {
+constexpr quint16 EngineNotFound = 0x2108;
+constexpr quint16 OutOfMemory = 0x2501;
+constexpr quint16 EngineLoadFailed = 0x2109;
+constexpr quint16 EngineEntryMissing = 0x2A06;
+} // namespace codes
+
+class Cursor;
+
+// Starts the engine once; later calls return at once. Shows the wait cursor meanwhile when a
+// GUI application exists. Throws EEngineError ("An error occurred while initializing the
+// database engine" style text with the code as "$XXXX") when the engine cannot start.
+void start();
+
+// Resolves a bare table name against the process's working directory.
+QString tablePath(const QString& tableName);
+
+// Describes the table in the file `tableName` (bare names are looked up in the working
+// directory). Throws EEngineError when the file is missing, unreadable or not a table file.
+TableDescription describe(const QString& tableName);
+
+// Opens a cursor over `tableName` ordered by the index named `indexName` (as describe()
+// reports it), shared with other cursors and processes. ReadWrite on a file that cannot be
+// written throws EEngineError with code readOnlyCode(); the caller may then open ReadOnly.
+// The cursor starts before the first row. Never reads the whole table.
+std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName, OpenMode mode);
+
+// Code of the error open() raises when a table can only be read.
+quint16 readOnlyCode();
+
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+
+    virtual const TableDescription& description() const = 0;
+    virtual bool isReadOnly() const = 0;
+
+    // Positioning, in index order within the range in force. Each move costs one or a few
+    // index seeks, independent of the table's size.
+    virtual void moveToBof() = 0; // before the first row
+    virtual void moveToEof() = 0; // after the last row
+    // Reads the row after (before) the current position into `row` and stands on it;
+    // returns false and stands after the last (before the first) row when there is none.
+    virtual bool next(Row& row) = 0;
+    virtual bool prior(Row& row) = 0;
+    // Re-reads the row the cursor stands on; false when it is gone or the cursor is at an end.
+    virtual bool current(Row& row) = 0;
+
+    // The current row's bookmark; invalid at the ends.
+    virtual Bookmark bookmark() const = 0;
+    // Stands on the bookmarked row when it still exists (true), else at the place it would
+    // have in index order, between its neighbours (false).
+    virtual bool gotoBookmark(const Bookmark& bookmark) = 0;
+
+    // Restricts the cursor to rows whose first index field lies between `low` and `high`,
+    // both inclusive (a null value matches only blank keys), and moves before the first row.
+    virtual void setRange(const QVariant& low, const QVariant& high) = 0;
+    virtual void clearRange() = 0;
+    // Forgets anything cached so that rows written by others are seen.
+    virtual void refresh() = 0;
+
+    // Locks the current row against every other cursor, in this or another process, and
+    // re-reads it into `row`. Throws EEngineError when another holder has the lock (the
+    // message names the table) or the row is gone. A lock dies with its process.
+    virtual void lockCurrent(Row& row) = 0;
+    // Releases the lock taken by lockCurrent(), if any.
+    virtual void releaseLock() = 0;
+    // Writes `row` over the locked current row and releases the lock; the cursor stays on
+    // the row at its new place in index order. Throws on a key violation (the row keeps
+    // its lock and stored values).
+    virtual void updateCurrent(const Row& row) = 0;
+    // Inserts `row`; the cursor stands on it. Throws on a key violation.
+    virtual void insertRow(const Row& row) = 0;
+    // Deletes the current row (one already gone is no error); the cursor stays at the
+    // place it had, so next()/prior() read its neighbours.
+    virtual void deleteCurrent() = 0;
+};
+
+} // namespace lv26::engine
