@@ -10,7 +10,7 @@ packages=(
     fonts-liberation
 )
 if [ "${LV26_DEPS:-all}" != build ]; then
-    packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils)
+    packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils python3-reportlab)
 fi
 
 missing=()

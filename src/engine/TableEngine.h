@@ -11,17 +11,20 @@
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <memory>
 
 namespace lv26::engine {
 
-// Column type families as declared in a table file.
-enum class ColumnType { Text, Int16, Int32, AutoInc, Float, Money };
+// Column type families as declared in a table file. Other is any declared type the engine
+// does not know (reported so that the table layer can refuse to bind to it).
+enum class ColumnType { Text, Int16, Int32, AutoInc, Float, Money, Other };
 
 struct ColumnInfo {
     QString name;
     ColumnType type = ColumnType::Text;
-    int size = 0; // characters for Text, 0 for the others
+    int size = 0;         // characters for Text (0: no size declared), 0 for the others
+    QString declaredType; // the type as written in the file, e.g. "CHAR(5)"
 };
 
 struct IndexInfo {
@@ -31,7 +34,7 @@ struct IndexInfo {
     bool unique = false;
     bool descending = false;
     bool caseInsensitive = false;
-    bool expression = false;
+    bool expression = false; // an expression key part, or a partial (filtered) index
 };
 
 struct TableDescription {
@@ -54,13 +57,34 @@ struct Bookmark {
 
 enum class OpenMode { ReadWrite, ReadOnly };
 
-// Error codes the engine raises (besides SQLite's own, mapped in the implementation).
+// Error codes the engine raises; SQLite's own result codes are mapped onto these.
+// errorText() gives the engine's text for each.
 namespace codes {
 constexpr quint16 EngineNotFound = 0x2108;
 constexpr quint16 OutOfMemory = 0x2501;
 constexpr quint16 EngineLoadFailed = 0x2109;
 constexpr quint16 EngineEntryMissing = 0x2A06;
+
+constexpr quint16 TableNotFound = 0x3101;   // the file does not exist
+constexpr quint16 NotATable = 0x3102;       // damaged, foreign or not a database at all
+constexpr quint16 AccessDenied = 0x3103;    // the file cannot be read
+constexpr quint16 ReadOnlyTable = 0x3104;   // read-write asked of a file that can only be read
+constexpr quint16 IndexNotFound = 0x3105;   // no index of that name
+constexpr quint16 IndexNotUsable = 0x3106;  // descending or expression index
+constexpr quint16 TableExists = 0x3107;     // createTables() would overwrite a file
+constexpr quint16 RecordLocked = 0x3201;    // another cursor or process holds the row lock
+constexpr quint16 KeyViolation = 0x3202;    // duplicate value in a unique index
+constexpr quint16 RecordDeleted = 0x3203;   // the current row no longer exists
+constexpr quint16 NoCurrentRecord = 0x3204; // the cursor stands at an end
+constexpr quint16 InvalidValue = 0x3205;    // a value that the column cannot hold
+constexpr quint16 TableBusy = 0x3301;       // another process kept the file busy too long
+constexpr quint16 DiskFull = 0x3302;
+constexpr quint16 IoError = 0x3303;
+constexpr quint16 GeneralError = 0x3304; // any other failure of the storage library
 } // namespace codes
+
+// The engine's own text for `code` ("Key violation." ...); empty for an unknown code.
+QString errorText(quint16 code);
 
 class Cursor;
 
@@ -84,6 +108,16 @@ std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName,
 
 // Code of the error open() raises when a table can only be read.
 quint16 readOnlyCode();
+
+// Creates the empty tables "Func.DB" and "Dados.DB" in the existing folder `dir`, with the
+// columns and indexes of docs/tables.md. Throws EEngineError (TableExists) without touching
+// anything when either file already exists, or the engine's error when a file cannot be made.
+void createTables(const QString& dir);
+
+// Appends rows to `tableName` in one transaction: calls `produce` until it returns false,
+// inserting each row it filled (a value per column, as for Cursor::insertRow). Either every
+// row is stored or, on any error (thrown as EEngineError), none.
+void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce);
 
 class Cursor {
 public:
@@ -122,14 +156,19 @@ public:
     virtual void lockCurrent(Row& row) = 0;
     // Releases the lock taken by lockCurrent(), if any.
     virtual void releaseLock() = 0;
+    // True while this cursor holds a row lock.
+    virtual bool hasLock() const = 0;
     // Writes `row` over the locked current row and releases the lock; the cursor stays on
     // the row at its new place in index order. Throws on a key violation (the row keeps
-    // its lock and stored values).
+    // its lock and stored values). Without a lock held, takes one first (RecordLocked when
+    // another holder has it). Text longer than its column is cut to the column's size, an
+    // empty text is stored blank; a number outside its column's range throws InvalidValue.
     virtual void updateCurrent(const Row& row) = 0;
     // Inserts `row`; the cursor stands on it. Throws on a key violation.
     virtual void insertRow(const Row& row) = 0;
     // Deletes the current row (one already gone is no error); the cursor stays at the
-    // place it had, so next()/prior() read its neighbours.
+    // place it had, so next()/prior() read its neighbours. Throws RecordLocked when another
+    // holder has the row's lock, NoCurrentRecord at an end.
     virtual void deleteCurrent() = 0;
 };
 

@@ -1,0 +1,132 @@
+// Table-layer costs against their baselines, measured in the same run:
+//  - TotalHoras per employee over 10,000 and 100,000 employees (4 weeks each): the ratio
+//    shows whether the per-employee cost grows with the table;
+//  - First, Last and MoveBy(+-20) through a 20-row window over 100 and 1,000,000 employees.
+// Usage: bench_Data [large-employees]   (default 1000000)
+
+#include "data/DataSource.h"
+#include "data/Unit3.h"
+#include "engine/TableEngine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+using namespace lv26;
+
+namespace {
+
+// A grid-sized window: the dataset keeps 20 rows buffered.
+class WindowLink : public TDataLink {};
+
+QString matricula(int n) {
+    return QString::number(n).rightJustified(5, QLatin1Char('0'));
+}
+
+// Fresh tables with `employees` employees (keys in order) and `weeks` weeks each, in a new
+// temporary folder that becomes the working directory.
+std::unique_ptr<QTemporaryDir> makeTables(int employees, int weeks) {
+    auto dir = std::make_unique<QTemporaryDir>();
+    engine::createTables(dir->path());
+    QDir::setCurrent(dir->path());
+    int next = 0;
+    // Matricula has five characters: beyond 99,999 employees the keys are "A" and four base-36
+    // digits, which sort after the decimal ones and never collide with them.
+    auto key = [](int n) {
+        return n < 100000
+                   ? matricula(n)
+                   : QLatin1Char('A') + QString::number(n - 100000, 36).rightJustified(4, '0');
+    };
+    engine::appendRows("Func.DB", [&](engine::Row& row) {
+        if (next == employees)
+            return false;
+        row = {key(next++), QStringLiteral("Nome"), QVariant(), QStringLiteral("F"), 10.0,
+               QVariant()};
+        return true;
+    });
+    next = 0;
+    engine::appendRows("Dados.DB", [&](engine::Row& row) {
+        if (next == employees * weeks)
+            return false;
+        row = {key(next / weeks), next % weeks + 1, 40};
+        ++next;
+        return true;
+    });
+    return dir;
+}
+
+double microsecondsPer(int times, const std::function<void()>& work) {
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < times; ++i)
+        work();
+    return double(timer.nsecsElapsed()) / 1000.0 / times;
+}
+
+double totalHorasPerEmployee(int employees) {
+    auto dir = makeTables(employees, 4);
+    TDados dados;
+    QElapsedTimer timer;
+    timer.start();
+    dados.TotalHoras();
+    return double(timer.nsecsElapsed()) / 1000.0 / employees;
+}
+
+struct MoveCosts {
+    double first, last, moveBy;
+};
+
+MoveCosts moveCosts(int employees) {
+    auto dir = makeTables(employees, 0);
+    TTable table;
+    table.setObjectName("Table1");
+    table.setTableName("Func.DB");
+    table.setIndexFieldNames("Matricula");
+    TDataSource source;
+    source.setDataSet(&table);
+    WindowLink window;
+    window.setBufferCount(20);
+    window.setDataSource(&source);
+    table.Open();
+    MoveCosts costs{};
+    costs.first = microsecondsPer(200, [&] { table.First(); });
+    costs.last = microsecondsPer(200, [&] { table.Last(); });
+    table.First();
+    table.MoveBy(employees / 2);
+    bool forward = true;
+    costs.moveBy = microsecondsPer(400, [&] {
+        table.MoveBy(forward ? 20 : -20);
+        forward = !forward;
+    });
+    return costs;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString home = QDir::currentPath();
+    const int large = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
+
+    const double small = totalHorasPerEmployee(10000);
+    const double big = totalHorasPerEmployee(100000);
+    std::printf("TotalHoras per employee: %.1f us at 10,000, %.1f us at 100,000 (ratio %.2f)\n",
+                small, big, big / small);
+
+    const MoveCosts base = moveCosts(100);
+    const MoveCosts huge = moveCosts(large);
+    std::printf("window of 20 rows      %12s %14s %8s\n", "100 rows", "large rows", "ratio");
+    std::printf("First                  %9.1f us %11.1f us %8.2f\n", base.first, huge.first,
+                huge.first / base.first);
+    std::printf("Last                   %9.1f us %11.1f us %8.2f\n", base.last, huge.last,
+                huge.last / base.last);
+    std::printf("MoveBy(+-20)           %9.1f us %11.1f us %8.2f\n", base.moveBy, huge.moveBy,
+                huge.moveBy / base.moveBy);
+    std::printf("(large = %d employees)\n", large);
+    QDir::setCurrent(home);
+    return 0;
+}

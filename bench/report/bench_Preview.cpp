@@ -1,0 +1,182 @@
+// The listing of 100,000 employees (3,226 pages on Letter paper):
+//  1. from the payroll press to page 1 on screen: TotalHoras, then the preview operation until
+//     the page image holds page 1 (goal: under 300 ms);
+//  2. the preview of all pages to the end, with the resident memory sampled as pages arrive;
+//  3. printing the listing to a PDF through our printer path, against a ReportLab script
+//     writing the same listing as PDF in the same run (goal: ours at least 3x faster).
+// Usage: bench_Preview [EMPLOYEES [--first-page-only]]   (run under xvfb-run or
+// QT_QPA_PLATFORM=offscreen)
+
+#include "data/Fonts.h"
+#include "data/Unit3.h"
+#include "report/LISTUnit.h"
+#include "report/PreviewControl.h"
+#include "report/PreviewForm.h"
+#include "report/ReportPreview.h"
+#include "report/ReportPrint.h"
+#include "report/ReportDataSet.h"
+#include "report/ReportDataSet.h"
+#include "report/ReportPrinter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+using namespace lv26;
+
+namespace {
+
+long residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+bool runTool(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    return p.waitForFinished(-1) && p.exitCode() == 0;
+}
+
+void onceWhen(std::function<bool()> condition, std::function<void()> action) {
+    auto* timer = new QTimer;
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, condition, action] {
+        if (!condition())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
+PrinterInfo letterPrinter() {
+    PrinterInfo p;
+    p.available = true;
+    p.paperSizes = {TPaperSize::Letter, TPaperSize::A4};
+    return p;
+}
+
+void pressToFirstPage(TReport& report) {
+    QElapsedTimer clock;
+    clock.start();
+    Dados->TotalHoras();
+    const qint64 totals = clock.elapsed();
+    qint64 firstPage = -1;
+    onceWhen(
+        [] {
+            TPreviewForm* f = lastPreviewForm();
+            return f && f->preview()->image()->hasPage();
+        },
+        [&] {
+            firstPage = clock.elapsed();
+            lastPreviewForm()->close();
+        });
+    PreviewReport(report);
+    std::printf(
+        "press to page 1 on screen: %lld ms (TotalHoras %lld ms, preview %lld ms; goal < 300 ms)\n",
+        firstPage, totals, firstPage - totals);
+    // The two data-layer steps a generation takes before its first row, for comparison.
+    clock.restart();
+    report.DataSet()->recordCount();
+    const qint64 countMs = clock.elapsed();
+    clock.restart();
+    report.DataSet()->first();
+    std::printf("  a generation's start alone: row count %lld ms, first row %lld ms\n", countMs,
+                qint64(clock.elapsed()));
+}
+
+void previewAllPages(TReport& report) {
+    QElapsedTimer clock;
+    clock.start();
+    long rssAt100 = -1, rssMax = 0;
+    int pages = 0;
+    onceWhen(
+        [&] {
+            TPreviewForm* f = lastPreviewForm();
+            if (!f)
+                return false;
+            const int done = f->printer()->PagesCompleted();
+            if (done >= 100 && rssAt100 < 0)
+                rssAt100 = residentKiB();
+            rssMax = qMax(rssMax, residentKiB());
+            return f->printer()->Status() == TPrinterStatus::Finished;
+        },
+        [&] {
+            pages = lastPreviewForm()->printer()->PageCount();
+            lastPreviewForm()->LastPageClick();
+            lastPreviewForm()->close();
+        });
+    PreviewReport(report);
+    std::printf("preview of all %d pages: %lld ms; resident memory at page 100: %ld KiB, "
+                "highest later: %ld KiB (growth %ld KiB)\n",
+                pages, clock.elapsed(), rssAt100, rssMax, rssMax - rssAt100);
+}
+
+void printVersusReportLab(TReport& report, const QString& dir) {
+    const QString ours = dir + QStringLiteral("/ours.pdf");
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(ours);
+    QElapsedTimer clock;
+    clock.start();
+    printReportTo(report, printer);
+    const qint64 oursMs = clock.elapsed();
+
+    const QString script = QStringLiteral(LV26_SOURCE_DIR "/bench/report/reportlab_listing.py");
+    clock.restart();
+    const bool ok =
+        runTool(QStringLiteral("/usr/bin/python3"),
+                {script, dir + QStringLiteral("/Func.DB"), dir + QStringLiteral("/rl.pdf")});
+    const qint64 theirsMs = clock.elapsed();
+    std::printf("print to PDF: ours %lld ms (%lld KiB), ReportLab %s %lld ms (%lld KiB); "
+                "ratio %.2fx (goal >= 3x)\n",
+                oursMs, QFileInfo(ours).size() / 1024, ok ? "" : "(FAILED)", theirsMs,
+                QFileInfo(dir + QStringLiteral("/rl.pdf")).size() / 1024,
+                oursMs > 0 ? double(theirsMs) / oursMs : 0.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    installFontSubstitutions();
+    const int employees = argc > 1 ? std::atoi(argv[1]) : 100000;
+    QTemporaryDir dir;
+    const QString tool = QStringLiteral(LV26_BINARY_DIR "/tools/lv26-tables");
+    if (!runTool(tool, {QStringLiteral("create"), dir.path()}) ||
+        !runTool(tool, {QStringLiteral("fill"), dir.path(), QString::number(employees)})) {
+        std::fprintf(stderr, "lv26-tables failed\n");
+        return 1;
+    }
+    QDir::setCurrent(dir.path());
+    TReportPrinter::setDefaultPrinterQuery(letterPrinter);
+    Dados = new TDados;
+    ListForm = new TListForm(Dados->Table1);
+    std::printf("%d employees\n", employees);
+    pressToFirstPage(ListForm->Report1);
+    if (argc > 2 && QByteArray(argv[2]) == "--first-page-only")
+        return 0;
+    previewAllPages(ListForm->Report1);
+    printVersusReportLab(ListForm->Report1, dir.path());
+    delete ListForm;
+    ListForm = nullptr;
+    delete Dados;
+    Dados = nullptr;
+    return 0;
+}

@@ -1,0 +1,104 @@
+#include "data/Unit3.h"
+
+#include "data/GeneralValue.h"
+
+namespace lv26 {
+
+TDados* Dados = nullptr;
+
+namespace {
+
+template <typename F>
+F* makeField(TTable* table, const char* name, const char* fieldName, bool required,
+             int displayWidth, int size = 0) {
+    F* field = new F(table);
+    field->setObjectName(QString::fromLatin1(name));
+    field->setFieldName(QString::fromLatin1(fieldName));
+    field->setSize(size);
+    field->setRequired(required);
+    field->setDisplayWidth(displayWidth);
+    return field;
+}
+
+TTable* makeTable(QObject* owner, const char* name, const char* tableName) {
+    TTable* table = new TTable(owner);
+    table->setObjectName(QString::fromLatin1(name));
+    table->setTableName(QString::fromLatin1(tableName));
+    table->setIndexFieldNames(QStringLiteral("Matricula"));
+    return table;
+}
+
+TDataSource* makeSource(QObject* owner, const char* name, TDataSet* dataSet) {
+    TDataSource* source = new TDataSource(owner);
+    source->setObjectName(QString::fromLatin1(name));
+    source->setDataSet(dataSet);
+    source->setEnabled(true);
+    source->setAutoEdit(true);
+    return source;
+}
+
+} // namespace
+
+TDados::TDados(QObject* parent) : QObject(parent) {
+    setObjectName(QStringLiteral("Dados"));
+
+    Table1 = makeTable(this, "Table1", "Func.DB");
+    Table1->setAutoCalcFields(false);
+    Table1Matricula = makeField<TStringField>(Table1, "Table1Matricula", "Matricula", true, 9, 5);
+    Table1Nome = makeField<TStringField>(Table1, "Table1Nome", "Nome", true, 48, 40);
+    Table1CPF = makeField<TStringField>(Table1, "Table1CPF", "CPF", false, 16, 11);
+    Table1CPF->setEditMask(QStringLiteral("000.000.000-00;0;-"));
+    Table1Sexo = makeField<TStringField>(Table1, "Table1Sexo", "Sexo", true, 5, 1);
+    Table1Sal_Hora = makeField<TCurrencyField>(Table1, "Table1Sal_Hora", "Sal_Hora", true, 12);
+    Table1HorasNoMes =
+        makeField<TIntegerField>(Table1, "Table1HorasNoMes", "HorasNoMes", false, 10);
+    DataSource1 = makeSource(this, "DataSource1", Table1);
+
+    Table2 = makeTable(this, "Table2", "Dados.DB");
+    Table2->setMasterSource(DataSource1);
+    Table2->setMasterFields(QStringLiteral("Matricula"));
+    Table2->setOnCalcFields([this](TDataSet* dataSet) { Table2CalcFields(dataSet); });
+    Table2->setAutoCalcFields(true);
+    Table2Matricula = makeField<TStringField>(Table2, "Table2Matricula", "Matricula", false, 5, 5);
+    Table2Semana = makeField<TSmallintField>(Table2, "Table2Semana", "Semana", false, 10);
+    Table2HorasNaSemana =
+        makeField<TSmallintField>(Table2, "Table2HorasNaSemana", "HorasNaSemana", false, 10);
+    Table2Sal_semanal =
+        makeField<TCurrencyField>(Table2, "Table2Sal_semanal", "Sal_semanal", false, 10);
+    Table2Sal_semanal->setCalculated(true);
+    DataSource2 = makeSource(this, "DataSource2", Table2);
+
+    Table1->Open();
+    Table2->Open();
+}
+
+TDados::~TDados() {
+    Table2->Close();
+    Table1->Close();
+}
+
+void TDados::Table2CalcFields(TDataSet* /*DataSet*/) {
+    const int horas = Table2->FieldByName(QStringLiteral("HorasNaSemana"))->AsInteger();
+    const double salHora = Table1->FieldByName(QStringLiteral("Sal_Hora"))->AsFloat();
+    const long double pay = static_cast<long double>(horas) * static_cast<long double>(salHora);
+    Table2->FieldByName(QStringLiteral("Sal_semanal"))->setAsFloat(static_cast<double>(pay));
+}
+
+void TDados::TotalHoras() {
+    TField* horasNoMes = Table1->FieldByName(QStringLiteral("HorasNoMes"));
+    TField* horasNaSemana = Table2->FieldByName(QStringLiteral("HorasNaSemana"));
+    Table1->First();
+    while (!Table1->Eof()) {
+        Table1->Edit();
+        horasNoMes->setValue(0);
+        Table2->First();
+        while (!Table2->Eof()) {
+            horasNoMes->setValue(addValues(horasNoMes->Value(), horasNaSemana->Value()));
+            Table2->Next();
+        }
+        Table1->Post();
+        Table1->Next();
+    }
+}
+
+} // namespace lv26

@@ -1,0 +1,505 @@
+#include "engine/SqliteCursor.h"
+
+namespace lv26::engine::detail {
+
+// Parameters of every cursor query: ?1 and ?2 the range bounds, ?3.. the current key parts,
+// then the current row identity. Each query uses those it needs.
+namespace {
+constexpr int LowParam = 1;
+constexpr int HighParam = 2;
+constexpr int FirstKeyParam = 3;
+} // namespace
+
+SqliteCursor::SqliteCursor(std::unique_ptr<Database> db, SchemaDetail schema, IndexDetail index,
+                           bool readOnly, const QString& tablePath)
+    : db_(std::move(db)), schema_(std::move(schema)), index_(std::move(index)),
+      readOnly_(readOnly) {
+    if (!readOnly_)
+        locks_.open(tablePath, schema_.description.tableName);
+}
+
+void SqliteCursor::raiseHere(quint16 code) const {
+    raise(code, {QStringLiteral("Table: ") + schema_.description.tableName});
+}
+
+// --- SQL --------------------------------------------------------------------------------
+
+QString SqliteCursor::keyExpr(int part) const {
+    const IndexKeyPart& p = index_.parts[part];
+    QString expr = quoted(schema_.description.columns[p.column].name);
+    if (!p.collation.isEmpty() && p.collation.compare(QLatin1String("BINARY"), Qt::CaseInsensitive))
+        expr += QStringLiteral(" COLLATE ") + quoted(p.collation);
+    return expr;
+}
+
+QString SqliteCursor::rangeTerm() const {
+    const QString k = keyExpr(0);
+    switch (range_) {
+    case RangeKind::None:
+        return {};
+    case RangeKind::Blank:
+        return k + QStringLiteral(" IS NULL");
+    case RangeKind::Between:
+        return k + QStringLiteral(" >= ?1 AND ") + k + QStringLiteral(" <= ?2");
+    case RangeKind::UpTo:
+        return QStringLiteral("(") + k + QStringLiteral(" IS NULL OR ") + k +
+               QStringLiteral(" <= ?2)");
+    case RangeKind::Empty:
+        return QStringLiteral("0");
+    }
+    return {};
+}
+
+QString SqliteCursor::sqlFor(Query query, int level, bool currentIsNull) const {
+    const int parts = int(index_.parts.size());
+    const QString rowIdParam = QStringLiteral("?%1").arg(FirstKeyParam + parts);
+    QStringList select;
+    for (const ColumnInfo& c : schema_.description.columns)
+        select << quoted(c.name);
+    QStringList terms;
+    if (query != Query::ByRowId && !rangeTerm().isEmpty())
+        terms << rangeTerm();
+    const int tiedParts = query == Query::TieNext || query == Query::TiePrior ? parts : level;
+    if (query != Query::First && query != Query::Last && query != Query::ByRowId &&
+        query != Query::ByRowIdInRange) {
+        for (int i = 0; i < tiedParts; ++i)
+            terms << keyExpr(i) + QStringLiteral(" IS ?%1").arg(FirstKeyParam + i);
+    }
+    const QString levelParam = QStringLiteral("?%1").arg(FirstKeyParam + level);
+    bool descending = false;
+    switch (query) {
+    case Query::First:
+    case Query::ByRowId:
+    case Query::ByRowIdInRange:
+        break;
+    case Query::Last:
+        descending = true;
+        break;
+    case Query::TieNext:
+        terms << QStringLiteral("_rowid_ > ") + rowIdParam;
+        break;
+    case Query::TiePrior:
+        terms << QStringLiteral("_rowid_ < ") + rowIdParam;
+        descending = true;
+        break;
+    case Query::Greater:
+        // NULL sorts first and compares with nothing: after a blank key part comes any
+        // non-blank one.
+        terms << keyExpr(level) + (currentIsNull ? QStringLiteral(" IS NOT NULL")
+                                                 : QStringLiteral(" > ") + levelParam);
+        break;
+    case Query::Less:
+        terms << keyExpr(level) + QStringLiteral(" < ") + levelParam;
+        descending = true;
+        break;
+    case Query::NullAt:
+        terms << keyExpr(level) + QStringLiteral(" IS NULL");
+        descending = true;
+        break;
+    }
+    if (query == Query::ByRowId || query == Query::ByRowIdInRange)
+        terms << QStringLiteral("_rowid_ = ") + rowIdParam;
+    QString sql = QStringLiteral("SELECT _rowid_, ") + select.join(QStringLiteral(", ")) +
+                  QStringLiteral(" FROM ") + quoted(schema_.sqlTable);
+    if (!terms.isEmpty())
+        sql += QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    if (query != Query::ByRowId && query != Query::ByRowIdInRange) {
+        QStringList order;
+        const QString dir = descending ? QStringLiteral(" DESC") : QString();
+        for (int i = 0; i < parts; ++i)
+            order << keyExpr(i) + dir;
+        order << QStringLiteral("_rowid_") + dir;
+        sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", ")) +
+               QStringLiteral(" LIMIT 1");
+    }
+    return sql;
+}
+
+Statement& SqliteCursor::statement(Query query, int level, bool currentIsNull) {
+    QByteArray signature = QByteArray::number(int(query)) + ':' + QByteArray::number(level) + ':' +
+                           char('0' + int(currentIsNull)) + char('0' + int(range_));
+    auto it = statements_.find(signature);
+    if (it == statements_.end()) {
+        const QString sql = sqlFor(query, level, currentIsNull);
+        it = statements_.emplace(signature, std::make_unique<Statement>(*db_, sql)).first;
+    }
+    return *it->second;
+}
+
+void SqliteCursor::bindParameters(Statement& stmt) const {
+    const int count = sqlite3_bind_parameter_count(stmt.handle());
+    auto bindIf = [&](int index, const RawValue& value) {
+        if (index <= count && sqlite3_bind_parameter_name(stmt.handle(), index))
+            stmt.bind(index, value);
+    };
+    bindIf(LowParam, low_);
+    bindIf(HighParam, high_);
+    for (int i = 0; i < key_.size(); ++i)
+        bindIf(FirstKeyParam + i, key_[i]);
+    RawValue rowId;
+    rowId.type = SQLITE_INTEGER;
+    rowId.integer = rowId_;
+    bindIf(FirstKeyParam + int(index_.parts.size()), rowId);
+}
+
+bool SqliteCursor::run(Query query, int level, bool currentIsNull, Found* found) {
+    Statement& stmt = statement(query, level, currentIsNull);
+    ResetGuard guard(stmt);
+    bindParameters(stmt);
+    if (!stmt.step())
+        return false;
+    sqlite3_stmt* h = stmt.handle();
+    found->rowId = sqlite3_column_int64(h, 0);
+    found->row.clear();
+    QList<RawValue> raw;
+    const auto& columns = schema_.description.columns;
+    for (int i = 0; i < columns.size(); ++i) {
+        raw << RawValue::fromColumn(h, i + 1);
+        found->row << valueForColumn(raw.last(), columns[i]);
+    }
+    found->key.clear();
+    for (const IndexKeyPart& part : index_.parts)
+        found->key << raw[part.column];
+    return true;
+}
+
+// --- Moving -----------------------------------------------------------------------------
+
+// From the current key (c0..cn-1, rowid): first a row tied on every key part with a larger
+// identity, then, from the last key part to the first, a row tied on the parts before it
+// and larger in that part (blank sorts first and compares with nothing, so after a blank
+// part comes any non-blank one). Each query is one index range seek; together they run in
+// one read transaction, since taking the file's read lock costs more than a seek.
+bool SqliteCursor::seekForward(Found* found) {
+    ReadTransaction transaction(*this);
+    if (tiesPossible() && run(Query::TieNext, 0, false, found))
+        return true;
+    for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
+        if (run(Query::Greater, level, key_[level].isNull(), found))
+            return true;
+    }
+    return false;
+}
+
+// The mirror image: a smaller part, or else a blank one, which sorts before every value.
+bool SqliteCursor::seekBackward(Found* found) {
+    ReadTransaction transaction(*this);
+    if (tiesPossible() && run(Query::TiePrior, 0, false, found))
+        return true;
+    for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
+        if (key_[level].isNull())
+            continue;
+        if (run(Query::Less, level, false, found) || run(Query::NullAt, level, false, found))
+            return true;
+    }
+    return false;
+}
+
+// A unique index has no two rows with the same complete, non-blank key.
+bool SqliteCursor::tiesPossible() const {
+    if (!index_.info.unique)
+        return true;
+    for (const RawValue& part : key_) {
+        if (part.isNull())
+            return true;
+    }
+    return false;
+}
+
+SqliteCursor::ReadTransaction::ReadTransaction(SqliteCursor& cursor) : cursor_(cursor) {
+    if (!sqlite3_get_autocommit(cursor.db_->handle()))
+        return; // already inside one
+    if (!cursor.begin_)
+        cursor.begin_ = std::make_unique<Statement>(*cursor.db_, QStringLiteral("BEGIN"));
+    if (!cursor.commit_)
+        cursor.commit_ = std::make_unique<Statement>(*cursor.db_, QStringLiteral("COMMIT"));
+    ResetGuard guard(*cursor.begin_);
+    cursor.begin_->step();
+    active_ = true;
+}
+
+SqliteCursor::ReadTransaction::~ReadTransaction() {
+    if (!active_)
+        return;
+    // Ending a read-only transaction cannot fail in a way that leaves anything behind.
+    if (sqlite3_step(cursor_.commit_->handle()) != SQLITE_DONE)
+        sqlite3_exec(cursor_.db_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_reset(cursor_.commit_->handle());
+}
+
+void SqliteCursor::standOn(const Found& found, Row& row) {
+    place_ = Place::At;
+    onRow_ = true;
+    key_ = found.key;
+    rowId_ = found.rowId;
+    row = found.row;
+}
+
+void SqliteCursor::moveToBof() {
+    place_ = Place::Bof;
+    onRow_ = false;
+}
+
+void SqliteCursor::moveToEof() {
+    place_ = Place::Eof;
+    onRow_ = false;
+}
+
+bool SqliteCursor::next(Row& row) {
+    Found found;
+    bool ok = false;
+    if (range_ == RangeKind::Empty || place_ == Place::Eof)
+        ok = false;
+    else if (place_ == Place::Bof)
+        ok = run(Query::First, 0, false, &found);
+    else
+        ok = seekForward(&found) && found.rowId != rowId_; // a file whose order loops ends here
+    if (!ok) {
+        moveToEof();
+        return false;
+    }
+    standOn(found, row);
+    return true;
+}
+
+bool SqliteCursor::prior(Row& row) {
+    Found found;
+    bool ok = false;
+    if (range_ == RangeKind::Empty || place_ == Place::Bof)
+        ok = false;
+    else if (place_ == Place::Eof)
+        ok = run(Query::Last, 0, false, &found);
+    else
+        ok = seekBackward(&found) && found.rowId != rowId_;
+    if (!ok) {
+        moveToBof();
+        return false;
+    }
+    standOn(found, row);
+    return true;
+}
+
+bool SqliteCursor::readByRowId(qint64 rowId, Found* found, bool withinRange) {
+    const qint64 saved = rowId_;
+    rowId_ = rowId;
+    bool ok = run(withinRange ? Query::ByRowIdInRange : Query::ByRowId, 0, false, found);
+    rowId_ = saved;
+    return ok;
+}
+
+bool SqliteCursor::current(Row& row) {
+    Found found;
+    if (place_ != Place::At || !onRow_ || !readByRowId(rowId_, &found)) {
+        onRow_ = false;
+        return false;
+    }
+    standOn(found, row);
+    return true;
+}
+
+Bookmark SqliteCursor::bookmark() const {
+    Bookmark b;
+    if (place_ != Place::At)
+        return b;
+    for (const RawValue& v : key_)
+        b.key << v.toVariant();
+    b.rowId = rowId_;
+    return b;
+}
+
+bool SqliteCursor::gotoBookmark(const Bookmark& bookmark) {
+    if (!bookmark.isValid() || bookmark.key.size() != index_.parts.size()) {
+        moveToBof();
+        return false;
+    }
+    Found found;
+    if (readByRowId(bookmark.rowId, &found, true)) {
+        Row row;
+        standOn(found, row); // the row still exists: where it stands now
+        return true;
+    }
+    place_ = Place::At;
+    onRow_ = false;
+    key_.clear();
+    for (const QVariant& v : bookmark.key)
+        key_ << RawValue::fromVariant(v);
+    rowId_ = bookmark.rowId;
+    return false;
+}
+
+void SqliteCursor::setRange(const QVariant& low, const QVariant& high) {
+    // An empty text is stored blank, so it looks for blank keys.
+    auto bound = [](const QVariant& v) {
+        RawValue raw = RawValue::fromVariant(v);
+        return raw.type == SQLITE_TEXT && raw.bytes.isEmpty() ? RawValue() : raw;
+    };
+    low_ = bound(low);
+    high_ = bound(high);
+    if (low_.isNull() && high_.isNull())
+        range_ = RangeKind::Blank;
+    else if (low_.isNull())
+        range_ = RangeKind::UpTo;
+    else if (high_.isNull())
+        range_ = RangeKind::Empty; // from a key up to blank, which sorts before every key
+    else
+        range_ = RangeKind::Between;
+    moveToBof();
+}
+
+void SqliteCursor::clearRange() {
+    range_ = RangeKind::None;
+    low_ = high_ = RawValue();
+    moveToBof();
+}
+
+void SqliteCursor::refresh() {
+    // Every query runs in its own read transaction, so rows written by others are always
+    // seen; only a current row that vanished needs noticing.
+    if (place_ == Place::At && onRow_) {
+        Found found;
+        onRow_ = readByRowId(rowId_, &found);
+    }
+}
+
+// --- Writing ----------------------------------------------------------------------------
+
+void SqliteCursor::requireWritable() const {
+    if (readOnly_)
+        raiseHere(codes::ReadOnlyTable);
+}
+
+void SqliteCursor::requireRow() const {
+    if (place_ != Place::At)
+        raiseHere(codes::NoCurrentRecord);
+}
+
+bool SqliteCursor::takeLock(qint64 rowId) {
+    if (lockedRowId_ == rowId)
+        return false;
+    releaseLock();
+    if (!locks_.tryLock(rowId)) {
+        raise(codes::RecordLocked, {QStringLiteral("Table: ") + schema_.description.tableName});
+    }
+    lockedRowId_ = rowId;
+    return true;
+}
+
+void SqliteCursor::releaseLock() {
+    if (lockedRowId_ != 0) {
+        locks_.unlock(lockedRowId_);
+        lockedRowId_ = 0;
+    }
+}
+
+void SqliteCursor::lockCurrent(Row& row) {
+    requireWritable();
+    requireRow();
+    takeLock(rowId_);
+    Found found;
+    if (!readByRowId(rowId_, &found)) {
+        releaseLock();
+        onRow_ = false;
+        raiseHere(codes::RecordDeleted);
+    }
+    standOn(found, row);
+}
+
+QList<RawValue> SqliteCursor::bindRow(Statement& stmt, const Row& row) const {
+    const auto& columns = schema_.description.columns;
+    if (row.size() != columns.size())
+        raiseHere(codes::InvalidValue);
+    QList<RawValue> stored;
+    for (int i = 0; i < columns.size(); ++i) {
+        stored << valueToStore(row[i], columns[i]);
+        stmt.bind(i + 1, stored.last());
+    }
+    return stored;
+}
+
+void SqliteCursor::updateCurrent(const Row& row) {
+    requireWritable();
+    requireRow();
+    takeLock(rowId_);
+    if (!update_) {
+        QStringList sets;
+        const auto& columns = schema_.description.columns;
+        for (int i = 0; i < columns.size(); ++i)
+            sets << quoted(columns[i].name) + QStringLiteral(" = ?%1").arg(i + 1);
+        update_ = std::make_unique<Statement>(
+            *db_, QStringLiteral("UPDATE ") + quoted(schema_.sqlTable) + QStringLiteral(" SET ") +
+                      sets.join(QStringLiteral(", ")) +
+                      QStringLiteral(" WHERE _rowid_ = ?%1").arg(columns.size() + 1));
+    }
+    QList<RawValue> stored;
+    {
+        ResetGuard guard(*update_);
+        stored = bindRow(*update_, row);
+        RawValue id;
+        id.type = SQLITE_INTEGER;
+        id.integer = rowId_;
+        update_->bind(int(schema_.description.columns.size()) + 1, id);
+        update_->step(); // a key violation throws here, the lock kept
+    }
+    if (sqlite3_changes64(db_->handle()) == 0) {
+        releaseLock();
+        onRow_ = false;
+        raiseHere(codes::RecordDeleted);
+    }
+    releaseLock();
+    // The row's new place: its key as written (values of its own storage class, which the
+    // file keeps as given), saving a read.
+    key_.clear();
+    for (const IndexKeyPart& part : index_.parts)
+        key_ << stored[part.column];
+    onRow_ = true;
+}
+
+void SqliteCursor::insertRow(const Row& row) {
+    requireWritable();
+    if (!insert_) {
+        QStringList names, params;
+        const auto& columns = schema_.description.columns;
+        for (int i = 0; i < columns.size(); ++i) {
+            names << quoted(columns[i].name);
+            params << QStringLiteral("?%1").arg(i + 1);
+        }
+        insert_ = std::make_unique<Statement>(
+            *db_, QStringLiteral("INSERT INTO ") + quoted(schema_.sqlTable) + QStringLiteral(" (") +
+                      names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+                      params.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    }
+    {
+        ResetGuard guard(*insert_);
+        bindRow(*insert_, row);
+        insert_->step();
+    }
+    Found found;
+    Row ignored;
+    if (readByRowId(sqlite3_last_insert_rowid(db_->handle()), &found))
+        standOn(found, ignored);
+}
+
+void SqliteCursor::deleteCurrent() {
+    requireWritable();
+    requireRow();
+    if (!onRow_)
+        return; // already gone
+    takeLock(rowId_);
+    if (!delete_) {
+        delete_ = std::make_unique<Statement>(*db_, QStringLiteral("DELETE FROM ") +
+                                                        quoted(schema_.sqlTable) +
+                                                        QStringLiteral(" WHERE _rowid_ = ?1"));
+    }
+    {
+        ResetGuard guard(*delete_);
+        RawValue id;
+        id.type = SQLITE_INTEGER;
+        id.integer = rowId_;
+        delete_->bind(1, id);
+        delete_->step();
+    }
+    releaseLock();
+    onRow_ = false;
+}
+
+} // namespace lv26::engine::detail

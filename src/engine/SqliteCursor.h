@@ -1,0 +1,112 @@
+#pragma once
+
+// A cursor over one table file, ordered by one index plus the row identity (ties), moved by
+// keyset seeks: every move asks SQLite for the first row after (or before) the current key
+// in index order, through a few prepared index-range queries. Nothing is materialised.
+
+#include "engine/RowLock.h"
+#include "engine/Sqlite.h"
+
+#include <memory>
+#include <unordered_map>
+
+namespace lv26::engine::detail {
+
+class SqliteCursor final : public Cursor {
+public:
+    // Takes over the open database `db` whose schema is `schema`; orders by `index`.
+    // `lockPath` is the table file whose sidecar holds the row locks (unused when read-only).
+    SqliteCursor(std::unique_ptr<Database> db, SchemaDetail schema, IndexDetail index,
+                 bool readOnly, const QString& tablePath);
+
+    const TableDescription& description() const override { return schema_.description; }
+    bool isReadOnly() const override { return readOnly_; }
+
+    void moveToBof() override;
+    void moveToEof() override;
+    bool next(Row& row) override;
+    bool prior(Row& row) override;
+    bool current(Row& row) override;
+
+    Bookmark bookmark() const override;
+    bool gotoBookmark(const Bookmark& bookmark) override;
+
+    void setRange(const QVariant& low, const QVariant& high) override;
+    void clearRange() override;
+    void refresh() override;
+
+    void lockCurrent(Row& row) override;
+    void releaseLock() override;
+    bool hasLock() const override { return lockedRowId_ != 0; }
+    void updateCurrent(const Row& row) override;
+    void insertRow(const Row& row) override;
+    void deleteCurrent() override;
+
+private:
+    enum class Place { Bof, Eof, At };
+    enum class RangeKind { None, Blank, Between, UpTo, Empty };
+    enum class Query {
+        First,
+        Last,
+        TieNext,
+        TiePrior,
+        Greater,
+        Less,
+        NullAt,
+        ByRowId,
+        ByRowIdInRange
+    };
+
+    struct Found {
+        qint64 rowId = 0;
+        QList<RawValue> key;
+        Row row;
+    };
+
+    Statement& statement(Query query, int level, bool currentIsNull);
+    QString sqlFor(Query query, int level, bool currentIsNull) const;
+    QString keyExpr(int part) const;
+    QString rangeTerm() const;
+    void bindParameters(Statement& stmt) const;
+    bool run(Query query, int level, bool currentIsNull, Found* found);
+    bool seekForward(Found* found);
+    bool seekBackward(Found* found);
+    bool tiesPossible() const;
+
+    // Runs the queries of one move in one read transaction (unless one is open already).
+    class ReadTransaction {
+    public:
+        explicit ReadTransaction(SqliteCursor& cursor);
+        ~ReadTransaction();
+
+    private:
+        SqliteCursor& cursor_;
+        bool active_ = false;
+    };
+    void standOn(const Found& found, Row& row);
+    bool readByRowId(qint64 rowId, Found* found, bool withinRange = false);
+    void requireWritable() const;
+    void requireRow() const;
+    bool takeLock(qint64 rowId);
+    QList<RawValue> bindRow(Statement& stmt, const Row& row) const;
+    [[noreturn]] void raiseHere(quint16 code) const;
+
+    std::unique_ptr<Database> db_;
+    SchemaDetail schema_;
+    IndexDetail index_;
+    bool readOnly_;
+    RowLockFile locks_;
+    std::unordered_map<QByteArray, std::unique_ptr<Statement>> statements_;
+    std::unique_ptr<Statement> update_, insert_, delete_, begin_, commit_;
+
+    Place place_ = Place::Bof;
+    bool onRow_ = false; // the row at the current place was read and not deleted since
+    QList<RawValue> key_;
+    qint64 rowId_ = 0;
+    qint64 lockedRowId_ = 0;
+
+    RangeKind range_ = RangeKind::None;
+    RawValue low_, high_;
+};
+
+} // namespace lv26::engine::detail

@@ -1,0 +1,292 @@
+#include "engine/TableEngine.h"
+
+#include "engine/Sqlite.h"
+#include "engine/SqliteCursor.h"
+
+#include <QCursor>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lv26::engine {
+
+using namespace detail;
+
+QString errorText(quint16 code) {
+    switch (code) {
+    case codes::EngineNotFound:
+    case codes::EngineLoadFailed:
+    case codes::EngineEntryMissing:
+        return QStringLiteral("An error occurred while initializing the database engine: $%1")
+            .arg(QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    case codes::OutOfMemory:
+        return QStringLiteral("Insufficient memory for this operation.");
+    case codes::TableNotFound:
+        return QStringLiteral("Table does not exist.");
+    case codes::NotATable:
+        return QStringLiteral("The file is not a table or is damaged.");
+    case codes::AccessDenied:
+        return QStringLiteral("Permission denied: the table file cannot be opened.");
+    case codes::ReadOnlyTable:
+        return QStringLiteral("Table is read only.");
+    case codes::IndexNotFound:
+        return QStringLiteral("Index does not exist.");
+    case codes::IndexNotUsable:
+        return QStringLiteral("Index cannot be used for ordered reading.");
+    case codes::TableExists:
+        return QStringLiteral("Table already exists.");
+    case codes::RecordLocked:
+        return QStringLiteral("Record locked by another user.");
+    case codes::KeyViolation:
+        return QStringLiteral("Key violation.");
+    case codes::RecordDeleted:
+        return QStringLiteral("Record was deleted by another user.");
+    case codes::NoCurrentRecord:
+        return QStringLiteral("No current record.");
+    case codes::InvalidValue:
+        return QStringLiteral("Value cannot be stored in its column.");
+    case codes::TableBusy:
+        return QStringLiteral("Table is busy.");
+    case codes::DiskFull:
+        return QStringLiteral("Disk is full.");
+    case codes::IoError:
+        return QStringLiteral("Input/output error on a table file.");
+    case codes::GeneralError:
+        return QStringLiteral("General table engine error.");
+    default:
+        return {};
+    }
+}
+
+quint16 readOnlyCode() {
+    return codes::ReadOnlyTable;
+}
+
+namespace {
+
+bool started = false;
+
+// Shows the wait cursor while it lives, when a GUI application exists.
+class WaitCursor {
+public:
+    WaitCursor() : shown_(qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (shown_)
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    }
+    ~WaitCursor() {
+        if (shown_)
+            QGuiApplication::restoreOverrideCursor();
+    }
+
+private:
+    bool shown_;
+};
+
+// Writable means: the user may write it and its permission bits allow some writer (root
+// passes access() on any file, yet a file made read-only stays read-only for the program).
+bool writable(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return false;
+    return (st.st_mode & 0222) != 0 && ::access(native.constData(), W_OK) == 0;
+}
+
+QString folderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
+
+// Opens the database of a table file. A read-only file in a folder we cannot write, with no
+// write-ahead log beside it, cannot have writers: it is opened without any locking.
+std::unique_ptr<Database> openDatabase(const QString& path, const QString& tableName,
+                                       bool readOnly) {
+    auto db = std::make_unique<Database>();
+    const bool immutable =
+        readOnly && !writable(folderOf(path)) && !QFileInfo::exists(path + QStringLiteral("-wal"));
+    db->open(path, tableName, readOnly, false, immutable);
+    return db;
+}
+
+// Crash safety with one fsync per checkpoint rather than per row: a write-ahead log, synced
+// at checkpoints. A killed process loses nothing committed and never leaves half a row.
+void prepareForWriting(Database& db) {
+    sqlite3_exec(db.handle(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    db.exec("PRAGMA synchronous=NORMAL");
+    db.exec("PRAGMA journal_size_limit=8388608");
+}
+
+void requireWritableFile(const QString& path, const QString& tableName) {
+    if (!writable(path) || !writable(folderOf(path)))
+        raise(codes::ReadOnlyTable,
+              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
+}
+
+const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexName,
+                             const QString& tableName) {
+    for (const IndexDetail& index : schema.indexes) {
+        if (index.info.name.compare(indexName, Qt::CaseInsensitive) != 0)
+            continue;
+        if (index.info.descending || index.info.expression)
+            raise(codes::IndexNotUsable,
+                  {QStringLiteral("Table: ") + tableName, QStringLiteral("Index: ") + indexName});
+        return index;
+    }
+    raise(codes::IndexNotFound,
+          {QStringLiteral("Table: ") + tableName, QStringLiteral("Index: ") + indexName});
+}
+
+} // namespace
+
+void start() {
+    if (started)
+        return;
+    WaitCursor wait;
+    const int rc = sqlite3_initialize();
+    if (rc == SQLITE_NOMEM)
+        raise(codes::OutOfMemory);
+    if (rc != SQLITE_OK)
+        raise(codes::EngineLoadFailed);
+    if (sqlite3_libversion_number() < 3031000) // generated columns, defensive mode, xinfo
+        raise(codes::EngineEntryMissing);
+    started = true;
+}
+
+QString tablePath(const QString& tableName) {
+    return QDir::current().absoluteFilePath(tableName);
+}
+
+TableDescription describe(const QString& tableName) {
+    start();
+    const QString path = tablePath(tableName);
+    checkTableFile(path);
+    auto db = openDatabase(path, tableName, true);
+    return readSchema(*db, tableName, path).description;
+}
+
+std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName, OpenMode mode) {
+    start();
+    const QString path = tablePath(tableName);
+    checkTableFile(path);
+    const bool readOnly = mode == OpenMode::ReadOnly;
+    if (!readOnly)
+        requireWritableFile(path, tableName);
+    auto db = openDatabase(path, tableName, readOnly);
+    if (!readOnly && sqlite3_db_readonly(db->handle(), "main") == 1)
+        raise(codes::ReadOnlyTable,
+              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
+    SchemaDetail schema = readSchema(*db, tableName, path);
+    IndexDetail index = findIndex(schema, indexName, tableName);
+    if (!readOnly)
+        prepareForWriting(*db);
+    return std::make_unique<SqliteCursor>(std::move(db), std::move(schema), std::move(index),
+                                          readOnly, path);
+}
+
+// --- Creating and filling ---------------------------------------------------------------
+
+namespace {
+
+struct TableSchema {
+    const char* fileName;
+    const char* sql;
+};
+
+const TableSchema tableSchemas[] = {
+    {"Func.DB", "CREATE TABLE Func (Matricula CHAR(5) PRIMARY KEY, Nome CHAR(40), CPF CHAR(11), "
+                "Sexo CHAR(1), Sal_Hora MONEY, HorasNoMes INTEGER);"},
+    {"Dados.DB", "CREATE TABLE Dados (Matricula CHAR(5), Semana SMALLINT, HorasNaSemana SMALLINT);"
+                 "CREATE INDEX Matricula ON Dados (Matricula, Semana);"},
+};
+
+void createTableFile(const QString& path, const char* sql) {
+    const QByteArray native = QFile::encodeName(path);
+    // Exclusive creation: never overwrite a file that appeared meanwhile.
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        raise(errno == EEXIST ? codes::TableExists : codes::AccessDenied,
+              {QStringLiteral("File: ") + path, QString::fromLocal8Bit(std::strerror(errno))});
+    }
+    ::close(fd);
+    try {
+        Database db;
+        db.open(path, QFileInfo(path).fileName(), false);
+        db.exec("PRAGMA journal_mode=WAL");
+        db.exec(sql);
+    } catch (...) {
+        QFile::remove(path);
+        throw;
+    }
+}
+
+} // namespace
+
+void createTables(const QString& dir) {
+    start();
+    const QFileInfo folder(dir);
+    if (!folder.isDir())
+        raise(codes::TableNotFound,
+              {QStringLiteral("Folder: ") + dir, QStringLiteral("The folder does not exist.")});
+    for (const TableSchema& table : tableSchemas) {
+        const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(table.fileName));
+        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+            raise(codes::TableExists, {QStringLiteral("File: ") + path});
+    }
+    QStringList made;
+    try {
+        for (const TableSchema& table : tableSchemas) {
+            const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(table.fileName));
+            createTableFile(path, table.sql);
+            made << path;
+        }
+    } catch (...) {
+        for (const QString& path : made)
+            QFile::remove(path);
+        throw;
+    }
+}
+
+void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) {
+    start();
+    const QString path = tablePath(tableName);
+    checkTableFile(path);
+    requireWritableFile(path, tableName);
+    Database db;
+    db.open(path, tableName, false);
+    const SchemaDetail schema = readSchema(db, tableName, path);
+    prepareForWriting(db);
+    db.exec("PRAGMA cache_size=-131072"); // 128 MiB: index pages of big loads stay in memory
+    const auto& columns = schema.description.columns;
+    QStringList names, params;
+    for (int i = 0; i < columns.size(); ++i) {
+        names << quoted(columns[i].name);
+        params << QStringLiteral("?%1").arg(i + 1);
+    }
+    Statement insert(db, QStringLiteral("INSERT INTO ") + quoted(schema.sqlTable) +
+                             QLatin1Char('(') + names.join(QLatin1Char(',')) +
+                             QStringLiteral(") VALUES (") + params.join(QLatin1Char(',')) +
+                             QLatin1Char(')'));
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        Row row;
+        while (produce(row)) {
+            if (row.size() != columns.size())
+                raise(codes::InvalidValue, {QStringLiteral("Table: ") + tableName});
+            for (int i = 0; i < columns.size(); ++i)
+                insert.bind(i + 1, valueToStore(row[i], columns[i]));
+            insert.step();
+            insert.reset();
+        }
+        db.exec("COMMIT");
+    } catch (...) {
+        insert.reset();
+        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+} // namespace lv26::engine

@@ -1,0 +1,1223 @@
+#include "maintenance/DataGrid.h"
+
+#include "maintenance/Glyphs.h"
+#include "widgets/ErrorBox.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QTimer>
+#include <exception>
+#include <qdrawutil.h>
+
+namespace lv26 {
+
+namespace {
+
+constexpr int kResizeMargin = 2;
+
+Qt::KeyboardModifiers modifiersOf(const QKeyEvent* event) {
+    return event->modifiers() & ~Qt::KeypadModifier;
+}
+
+// Eats the next mouse press of a widget that was about to take the focus from a grid that
+// refused to let it go, so that the press does not go on to click it.
+class PressEater : public QObject {
+public:
+    explicit PressEater(QWidget* target) : QObject(target) {
+        target->installEventFilter(this);
+        // A focus change that came from the keyboard brings no press.
+        QTimer::singleShot(0, this, &QObject::deleteLater);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::MouseButtonPress &&
+            event->type() != QEvent::MouseButtonDblClick)
+            return false;
+        deleteLater();
+        return true;
+    }
+};
+
+} // namespace
+
+bool confirmDelete() {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"),
+                    QStringLiteral("Delete record?"), QMessageBox::Ok | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec() == QMessageBox::Ok;
+}
+
+// ---- the data link ------------------------------------------------------------------------
+
+class TDataGrid::Link : public TDataLink {
+public:
+    explicit Link(TDataGrid* grid) : grid_(grid) {}
+
+protected:
+    void ActiveChanged() override {
+        if (!grid_->destroying_)
+            grid_->linkActiveChanged();
+    }
+    void DataSetChanged() override {
+        if (!grid_->destroying_)
+            grid_->linkDataChanged();
+    }
+    void DataSetScrolled(int) override {
+        if (!grid_->destroying_)
+            grid_->linkScrolled();
+    }
+    void RecordChanged(TField* field) override {
+        if (!grid_->destroying_)
+            grid_->linkRecordChanged(field);
+    }
+    void EditingChanged() override {
+        if (!grid_->destroying_)
+            grid_->linkEditingChanged();
+    }
+    void LayoutChanged() override { DataSetChanged(); }
+    void UpdateData() override {
+        if (!grid_->destroying_)
+            grid_->applyCell();
+    }
+    bool FocusControl(TField* field) override {
+        return !grid_->destroying_ && grid_->linkFocusControl(field);
+    }
+
+private:
+    TDataGrid* grid_;
+};
+
+// ---- the cell editor ----------------------------------------------------------------------
+
+TCellEditor::TCellEditor(TDataGrid* grid) : QLineEdit(grid->viewport()), grid_(grid) {
+    setFrame(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setAcceptDrops(false);
+    setDragEnabled(false);
+    hide();
+}
+
+void TCellEditor::loadRaw(const QString& raw) {
+    const QString text = mask_.isEmpty() ? raw : mask_.editorText(raw);
+    if (text != this->text())
+        setText(text);
+}
+
+QString TCellEditor::rawText() const {
+    return mask_.isEmpty() ? text() : mask_.rawText(text());
+}
+
+bool TCellEditor::replaceWith(QChar c) {
+    if (mask_.isEmpty()) {
+        if (!grid_->currentField() || !grid_->currentField()->IsValidChar(c)) {
+            QApplication::beep();
+            return false;
+        }
+        if (!grid_->beginCellChange())
+            return false;
+        setText(QString(c).left(maxLength()));
+        return true;
+    }
+    const QString empty = mask_.editorText(QString());
+    if (!mask_.type(empty, 0, c).accepted) {
+        QApplication::beep();
+        return false;
+    }
+    if (!grid_->beginCellChange())
+        return false;
+    const TEditMask::Typed typed = mask_.type(empty, 0, c);
+    setText(typed.text);
+    setCursorPosition(typed.cursor);
+    return true;
+}
+
+bool TCellEditor::isGridKey(const QKeyEvent* event) const {
+    const Qt::KeyboardModifiers mods = modifiersOf(event);
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return true;
+    case Qt::Key_Insert:
+        return !(mods & Qt::ShiftModifier);
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return !(mods & Qt::AltModifier);
+    default:
+        return false;
+    }
+}
+
+// Keys that would change the text: characters, Backspace, Del, cut and paste.
+bool TCellEditor::isChange(const QKeyEvent* event) const {
+    const Qt::KeyboardModifiers mods = modifiersOf(event);
+    const int key = event->key();
+    if (key == Qt::Key_Backspace || key == Qt::Key_Delete)
+        return true;
+    if (key == Qt::Key_Insert && mods == Qt::ShiftModifier)
+        return true;
+    if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut))
+        return true;
+    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const QString text = event->text();
+    return !text.isEmpty() && text[0].isPrint();
+}
+
+void TCellEditor::keyPressEvent(QKeyEvent* event) {
+    if (isGridKey(event)) {
+        grid_->handleKey(event);
+        return;
+    }
+    const Qt::KeyboardModifiers mods = modifiersOf(event);
+    if (event->key() == Qt::Key_F2 && mods == Qt::NoModifier) {
+        deselect();
+        end(false);
+        return;
+    }
+    // Undo and redo would change the text behind the cell-changed flag.
+    if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo))
+        return;
+    if (!isChange(event)) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    if (!grid_->canEditCell()) {
+        if (event->matches(QKeySequence::Cut))
+            copy();
+        return;
+    }
+    const QString typed = event->text();
+    const bool isCharacter =
+        !(mods & (Qt::ControlModifier | Qt::AltModifier)) && !typed.isEmpty() && typed[0].isPrint();
+    if (isCharacter) {
+        guarded([&] { typeCharacter(typed[0]); });
+        return;
+    }
+    guarded([&] {
+        if (!grid_->beginCellChange())
+            return;
+        if (mask_.isEmpty() || !maskedKey(event))
+            QLineEdit::keyPressEvent(event);
+    });
+}
+
+// One typed character: refused (with a beep) when the field or the mask does not take it.
+bool TCellEditor::typeCharacter(QChar c) {
+    TField* field = grid_->currentField();
+    if (mask_.isEmpty()) {
+        if (!field || !field->IsValidChar(c)) {
+            QApplication::beep();
+            return false;
+        }
+        if (!grid_->beginCellChange())
+            return false;
+        insert(QString(c));
+        return true;
+    }
+    QString text = this->text();
+    int cursor = cursorPosition();
+    if (hasSelectedText()) {
+        cursor = selectionStart();
+        for (int pos = cursor; pos < selectionEnd(); ++pos)
+            text = mask_.clearAt(text, pos);
+    }
+    if (!mask_.type(text, cursor, c).accepted) {
+        QApplication::beep();
+        return false;
+    }
+    if (!grid_->beginCellChange())
+        return false;
+    const TEditMask::Typed result = mask_.type(text, cursor, c);
+    setText(result.text);
+    setCursorPosition(result.cursor);
+    return true;
+}
+
+// Backspace, Del, cut and paste within a mask: positions are cleared, never removed, and
+// literals stay. Returns false for keys the line edit handles itself.
+bool TCellEditor::maskedKey(QKeyEvent* event) {
+    QString text = this->text();
+    const bool selection = hasSelectedText();
+    const int start = selection ? selectionStart() : cursorPosition();
+    const int end = selection ? selectionEnd() : start;
+    auto clearSelection = [&] {
+        for (int pos = start; pos < end; ++pos)
+            text = mask_.clearAt(text, pos);
+    };
+    int cursor = start;
+    if (event->matches(QKeySequence::Paste) || event->key() == Qt::Key_Insert) {
+        clearSelection();
+        for (const QChar c : QApplication::clipboard()->text()) {
+            const TEditMask::Typed typed = mask_.type(text, cursor, c);
+            if (typed.accepted) {
+                text = typed.text;
+                cursor = typed.cursor;
+            }
+        }
+    } else if (event->matches(QKeySequence::Cut)) {
+        copy();
+        clearSelection();
+    } else if (event->key() == Qt::Key_Backspace) {
+        if (selection) {
+            clearSelection();
+        } else {
+            cursor = mask_.priorEditable(start);
+            if (cursor < 0)
+                return true;
+            text = mask_.clearAt(text, cursor);
+        }
+    } else if (event->key() == Qt::Key_Delete) {
+        if (selection)
+            clearSelection();
+        else
+            text = mask_.clearAt(text, mask_.nextEditable(start));
+    } else {
+        return false;
+    }
+    setText(text);
+    setCursorPosition(cursor);
+    return true;
+}
+
+void TCellEditor::inputMethodEvent(QInputMethodEvent* event) {
+    // Composed text arrives as characters, under the same rules as typed ones.
+    const QString commit = event->commitString();
+    if (commit.isEmpty() || !grid_->canEditCell()) {
+        event->accept();
+        return;
+    }
+    guarded([&] {
+        for (const QChar c : commit)
+            if (!typeCharacter(c))
+                break;
+    });
+    event->accept();
+}
+
+void TCellEditor::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    if (grid_->destroying_)
+        return;
+    grid_->leaveGrid();
+    grid_->viewport()->update();
+}
+
+// ---- the grid -------------------------------------------------------------------------------
+
+TDataGrid::TDataGrid(QWidget* parent)
+    : QAbstractScrollArea(parent), link_(std::make_unique<Link>(this)),
+      editor_(new TCellEditor(this)) {
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setMouseTracking(true);
+    viewport()->setBackgroundRole(QPalette::Base);
+    verticalScrollBar()->setRange(0, 4);
+    verticalScrollBar()->setPageStep(1);
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this, &TDataGrid::scrollAction);
+    connect(verticalScrollBar(), &QAbstractSlider::sliderReleased, this,
+            &TDataGrid::scrollReleased);
+    updateMetrics();
+}
+
+TDataGrid::~TDataGrid() {
+    // The link must not call back into a half-destroyed grid; detaching re-reads the
+    // dataset's window, whose errors have nowhere to go from here.
+    destroying_ = true;
+    try {
+        link_->setDataSource(nullptr);
+    } catch (...) {
+    }
+}
+
+TDataSource* TDataGrid::DataSource() const {
+    return link_->DataSource();
+}
+
+void TDataGrid::setDataSource(TDataSource* source) {
+    link_->setDataSource(source);
+    updateBufferCount();
+}
+
+QStringList TDataGrid::columnNames() const {
+    QStringList names;
+    for (const Column& column : columns_)
+        names << column.fieldName;
+    return names;
+}
+
+void TDataGrid::setColumnNames(const QStringList& names) {
+    columns_.clear();
+    for (const QString& name : names)
+        columns_.push_back(Column{name, nullptr, 64, false});
+    currentCol_ = 0;
+    bindFields();
+    viewport()->update();
+}
+
+QString TDataGrid::columnFieldName(int col) const {
+    return col >= 0 && col < columnCount() ? columns_[size_t(col)].fieldName : QString();
+}
+
+int TDataGrid::columnWidth(int col) const {
+    return col >= 0 && col < columnCount() ? columns_[size_t(col)].width : 0;
+}
+
+void TDataGrid::setColumnWidth(int col, int width) {
+    if (col < 0 || col >= columnCount())
+        return;
+    columns_[size_t(col)].width = std::max(width, 1);
+    columns_[size_t(col)].userWidth = true;
+    updateScrollBars();
+    updateEditorGeometry();
+    viewport()->update();
+}
+
+void TDataGrid::moveColumn(int from, int to) {
+    if (from < 0 || from >= columnCount() || to < 0 || to >= columnCount() || from == to)
+        return;
+    const bool wasCurrent = from == currentCol_;
+    Column moved = columns_[size_t(from)];
+    columns_.erase(columns_.begin() + from);
+    columns_.insert(columns_.begin() + to, moved);
+    if (wasCurrent)
+        currentCol_ = to;
+    else if (from < currentCol_ && to >= currentCol_)
+        --currentCol_;
+    else if (from > currentCol_ && to <= currentCol_)
+        ++currentCol_;
+    updateEditorGeometry();
+    viewport()->update();
+}
+
+int TDataGrid::defaultColumnWidth(int col) const {
+    const Column& column = columns_[size_t(col)];
+    const QFontMetrics fm(font());
+    const int chars = column.field ? column.field->DisplayWidth() : 10;
+    const QString title = column.field ? column.field->FieldName() : column.fieldName;
+    const int width = fm.horizontalAdvance(QLatin1Char('0')) * chars + 4;
+    return std::max(width, fm.horizontalAdvance(title) + 4);
+}
+
+int TDataGrid::visibleRowCount() const {
+    return std::max(1, (viewport()->height() - titleHeight_) / rowHeight_);
+}
+
+int TDataGrid::columnLeft(int col) const {
+    int x = indicatorWidth - horizontalScrollBar()->value();
+    for (int c = 0; c < col && c < columnCount(); ++c)
+        x += columns_[size_t(c)].width;
+    return x;
+}
+
+QRect TDataGrid::cellRect(int row, int col) const {
+    const int top = row < 0 ? 0 : titleHeight_ + row * rowHeight_;
+    const int height = row < 0 ? titleHeight_ : rowHeight_;
+    if (col < 0)
+        return QRect(0, top, indicatorWidth, height);
+    return QRect(columnLeft(col), top, columnWidth(col), height);
+}
+
+int TDataGrid::columnAt(int x) const {
+    if (x < indicatorWidth)
+        return -1;
+    for (int c = 0; c < columnCount(); ++c) {
+        const int left = columnLeft(c);
+        if (x >= left && x < left + columnWidth(c))
+            return c;
+    }
+    return -2;
+}
+
+int TDataGrid::rowAt(int y) const {
+    if (y < titleHeight_)
+        return -1;
+    return (y - titleHeight_) / rowHeight_;
+}
+
+// The column whose right edge lies under `pos` in the title row, or -1.
+int TDataGrid::resizeEdgeAt(const QPoint& pos) const {
+    if (pos.y() >= titleHeight_)
+        return -1;
+    for (int c = 0; c < columnCount(); ++c) {
+        const int edge = columnLeft(c) + columnWidth(c) - 1;
+        if (std::abs(pos.x() - edge) <= kResizeMargin)
+            return c;
+    }
+    return -1;
+}
+
+TField* TDataGrid::currentField() const {
+    if (currentCol_ < 0 || currentCol_ >= columnCount() || !link_->Active())
+        return nullptr;
+    return columns_[size_t(currentCol_)].field;
+}
+
+bool TDataGrid::isTabStop(int col) const {
+    const TField* field = col >= 0 && col < columnCount() ? columns_[size_t(col)].field : nullptr;
+    return field && !field->Calculated() && !field->ReadOnly();
+}
+
+bool TDataGrid::canEditCell() const {
+    const TField* field = currentField();
+    return !readOnly_ && !link_->ReadOnly() && field && field->CanModify();
+}
+
+int TDataGrid::rowCount() const {
+    return link_->RecordCount();
+}
+
+int TDataGrid::activeRow() const {
+    return link_->ActiveRecord();
+}
+
+QString TDataGrid::cellText(int row, int col) const {
+    if (!link_->Active() || row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return {};
+    TField* field = columns_[size_t(col)].field;
+    if (!field)
+        return {};
+    const int saved = link_->ActiveRecord();
+    link_->setActiveRecord(row);
+    const QString text = field->DisplayText();
+    link_->setActiveRecord(saved);
+    return text;
+}
+
+int TDataGrid::scrollPosition() const {
+    const TDataSet* dataSet = link_->DataSet();
+    if (!link_->Active() || dataSet->Bof())
+        return 0;
+    return dataSet->Eof() ? 4 : 2;
+}
+
+// ---- layout -------------------------------------------------------------------------------
+
+void TDataGrid::bindFields() {
+    TDataSet* dataSet = link_->Active() ? link_->DataSet() : nullptr;
+    for (Column& column : columns_) {
+        column.field = dataSet ? dataSet->FindField(column.fieldName) : nullptr;
+        if (!column.userWidth)
+            column.width = 0;
+    }
+    for (int c = 0; c < columnCount(); ++c)
+        if (!columns_[size_t(c)].userWidth)
+            columns_[size_t(c)].width = defaultColumnWidth(c);
+    if (!isTabStop(currentCol_)) {
+        for (int c = 0; c < columnCount(); ++c) {
+            if (isTabStop(c)) {
+                currentCol_ = c;
+                break;
+            }
+        }
+    }
+    updateScrollBars();
+}
+
+void TDataGrid::updateMetrics() {
+    const QFontMetrics fm(font());
+    rowHeight_ = fm.boundingRect(QStringLiteral("Wg")).height() + 3 + 1;
+    rowHeight_ = std::max(rowHeight_, fm.height() + 3 + 1);
+    titleHeight_ = fm.height() + 4;
+    editor_->setFont(font());
+}
+
+void TDataGrid::updateBufferCount() {
+    link_->setBufferCount(visibleRowCount());
+}
+
+void TDataGrid::updateScrollBars() {
+    int total = 0;
+    for (const Column& column : columns_)
+        total += column.width;
+    const int room = std::max(0, viewport()->width() - indicatorWidth);
+    horizontalScrollBar()->setRange(0, std::max(0, total - room));
+    horizontalScrollBar()->setPageStep(std::max(1, room));
+    horizontalScrollBar()->setSingleStep(8);
+    verticalScrollBar()->setSliderPosition(scrollPosition());
+}
+
+void TDataGrid::scrollToCurrentColumn() {
+    if (currentCol_ < 0 || currentCol_ >= columnCount())
+        return;
+    QScrollBar* bar = horizontalScrollBar();
+    const int left = columnLeft(currentCol_) + bar->value() - indicatorWidth;
+    const int room = std::max(0, viewport()->width() - indicatorWidth);
+    if (left < bar->value())
+        bar->setValue(left);
+    else if (left + columnWidth(currentCol_) > bar->value() + room)
+        bar->setValue(std::min(left, left + columnWidth(currentCol_) - room));
+}
+
+void TDataGrid::updateEditorGeometry() {
+    if (!editorMode_ || !link_->Active()) {
+        return;
+    }
+    const QRect cell = cellRect(activeRow(), currentCol_);
+    editor_->setGeometry(cell.adjusted(1, 1, -1, -1));
+    const TField* field = currentField();
+    editor_->setAlignment((field ? field->Alignment() : Qt::AlignLeft) | Qt::AlignVCenter);
+}
+
+// ---- link hooks -----------------------------------------------------------------------------
+
+void TDataGrid::linkActiveChanged() {
+    bindFields();
+    cellChanged_ = false;
+    if (!link_->Active())
+        hideEditor();
+    viewport()->update();
+}
+
+void TDataGrid::linkDataChanged() {
+    if (columnCount() > 0 && link_->Active() && !columns_.front().field &&
+        !columns_.front().fieldName.isEmpty())
+        bindFields();
+    cellChanged_ = false;
+    reloadEditor();
+    updateScrollBars();
+    updateEditorGeometry();
+    viewport()->update();
+}
+
+void TDataGrid::linkScrolled() {
+    cellChanged_ = false;
+    hideEditor();
+    updateScrollBars();
+    viewport()->update();
+    Q_EMIT currentCellChanged();
+}
+
+void TDataGrid::linkRecordChanged(TField* field) {
+    if (field == nullptr || field == currentField()) {
+        cellChanged_ = false;
+        reloadEditor();
+    }
+    viewport()->update();
+}
+
+void TDataGrid::linkEditingChanged() {
+    viewport()->update();
+}
+
+bool TDataGrid::linkFocusControl(TField* field) {
+    int col = -1;
+    for (int c = 0; c < columnCount(); ++c)
+        if (columns_[size_t(c)].field == field)
+            col = c;
+    if (col < 0 || !isVisible())
+        return false;
+    if (col != currentCol_) {
+        currentCol_ = col;
+        scrollToCurrentColumn();
+    }
+    if (!hasGridFocus())
+        setFocus(Qt::OtherFocusReason);
+    showEditor();
+    return true;
+}
+
+// ---- the editor ---------------------------------------------------------------------------
+
+void TDataGrid::reloadEditor() {
+    TField* field = currentField();
+    if (!field)
+        return;
+    editor_->loadRaw(field->EditText());
+}
+
+void TDataGrid::showEditor() {
+    TField* field = currentField();
+    if (!field)
+        return;
+    if (!field->EditMask().isEmpty()) {
+        editor_->setMask(TEditMask(field->EditMask()));
+        editor_->setMaxLength(editor_->mask().length());
+    } else {
+        editor_->setMask(TEditMask());
+        editor_->setMaxLength(
+            field->Kind() == FieldKind::String && field->Size() > 0 ? field->Size() : 32767);
+    }
+    // A change not yet applied survives hiding and showing the editor again.
+    if (!cellChanged_)
+        reloadEditor();
+    editor_->setReadOnly(!canEditCell());
+    editorMode_ = true;
+    updateEditorGeometry();
+    editor_->show();
+    editor_->selectAll();
+    if (hasGridFocus())
+        editor_->setFocus(Qt::OtherFocusReason);
+    viewport()->update();
+    Q_EMIT currentCellChanged();
+}
+
+void TDataGrid::hideEditor() {
+    if (!editorMode_)
+        return;
+    editorMode_ = false;
+    if (editor_->hasFocus())
+        setFocus(Qt::OtherFocusReason);
+    editor_->hide();
+    viewport()->update();
+    Q_EMIT currentCellChanged();
+}
+
+void TDataGrid::applyCell() {
+    if (!cellChanged_)
+        return;
+    TField* field = currentField();
+    if (!field) {
+        cellChanged_ = false;
+        return;
+    }
+    field->setText(editor_->rawText());
+    cellChanged_ = false;
+}
+
+bool TDataGrid::beginCellChange() {
+    if (!canEditCell())
+        return false;
+    if (!link_->Edit())
+        return false;
+    cellChanged_ = true;
+    return true;
+}
+
+void TDataGrid::setCurrentColumn(int col) {
+    if (col < 0 || col >= columnCount())
+        return;
+    if (col != currentCol_) {
+        applyCell();
+        hideEditor();
+        currentCol_ = col;
+    }
+    scrollToCurrentColumn();
+    viewport()->update();
+    Q_EMIT currentCellChanged();
+}
+
+// ---- row actions --------------------------------------------------------------------------
+
+void TDataGrid::priorRow() {
+    guarded([this] {
+        if (!link_->Active())
+            return;
+        TDataSet* dataSet = link_->DataSet();
+        if (dataSet->State() == DataSetState::Insert && !dataSet->Modified() && !cellChanged_ &&
+            dataSet->Eof())
+            dataSet->Cancel();
+        else
+            dataSet->MoveBy(-1);
+    });
+}
+
+void TDataGrid::nextRow() {
+    guarded([this] {
+        if (!link_->Active())
+            return;
+        TDataSet* dataSet = link_->DataSet();
+        if (dataSet->State() == DataSetState::Insert && !dataSet->Modified() && !cellChanged_) {
+            if (dataSet->Eof())
+                return;
+            dataSet->Cancel();
+        } else {
+            dataSet->MoveBy(1);
+        }
+        if (dataSet->Eof() && dataSet->CanModify() && !readOnly_)
+            dataSet->Append();
+    });
+}
+
+void TDataGrid::moveBy(int distance) {
+    guarded([&] {
+        if (link_->Active())
+            link_->DataSet()->MoveBy(distance);
+    });
+}
+
+void TDataGrid::deleteWithConfirmation() {
+    guarded([this] {
+        if (!link_->Active())
+            return;
+        TDataSet* dataSet = link_->DataSet();
+        if (!dataSet->CanModify() || readOnly_ || (dataSet->Bof() && dataSet->Eof()))
+            return;
+        if (confirmDelete())
+            dataSet->Delete();
+    });
+}
+
+// ---- keys -----------------------------------------------------------------------------------
+
+bool TDataGrid::event(QEvent* event) {
+    // Tab and Shift+Tab move between cells: they never leave the grid.
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            keyPressEvent(key);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void TDataGrid::keyPressEvent(QKeyEvent* event) {
+    handleKey(event);
+}
+
+void TDataGrid::handleKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = modifiersOf(event);
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool shift = mods & Qt::ShiftModifier;
+    const int last = columnCount() - 1;
+    event->accept();
+    switch (event->key()) {
+    case Qt::Key_Up:
+        ctrl ? moveBy(-activeRow()) : priorRow();
+        return;
+    case Qt::Key_Down:
+        ctrl ? moveBy(rowCount() - 1 - activeRow()) : nextRow();
+        return;
+    case Qt::Key_PageUp:
+        moveBy(ctrl ? -activeRow() : -visibleRowCount());
+        return;
+    case Qt::Key_PageDown:
+        moveBy(ctrl ? rowCount() - 1 - activeRow() : visibleRowCount());
+        return;
+    case Qt::Key_Home:
+    case Qt::Key_End: {
+        const bool home = event->key() == Qt::Key_Home;
+        guarded([&] {
+            if (!ctrl)
+                setCurrentColumn(home ? 0 : last);
+            else if (link_->Active())
+                home ? link_->DataSet()->First() : link_->DataSet()->Last();
+        });
+        return;
+    }
+    case Qt::Key_Left:
+        guarded([&] { setCurrentColumn(ctrl ? 0 : std::max(currentCol_ - 1, 0)); });
+        return;
+    case Qt::Key_Right:
+        guarded([&] { setCurrentColumn(ctrl ? last : std::min(currentCol_ + 1, last)); });
+        return;
+    case Qt::Key_Tab:
+        if (!(mods & Qt::AltModifier))
+            tabKey(!shift);
+        return;
+    case Qt::Key_Backtab:
+        if (!(mods & Qt::AltModifier))
+            tabKey(false);
+        return;
+    case Qt::Key_Insert:
+        if (!shift)
+            guarded([this] {
+                if (link_->Active() && link_->DataSet()->CanModify() && !readOnly_)
+                    link_->DataSet()->Insert();
+            });
+        return;
+    case Qt::Key_Escape:
+        escapeKey();
+        return;
+    case Qt::Key_F2:
+        showEditor();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        enterKey();
+        return;
+    case Qt::Key_Delete:
+        if (ctrl && !editorMode_)
+            deleteWithConfirmation();
+        return;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    if (!(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) && !text.isEmpty() &&
+        text[0].isPrint()) {
+        typeKey(event);
+        return;
+    }
+    event->ignore();
+}
+
+void TDataGrid::tabKey(bool forward) {
+    int target = -1;
+    const int step = forward ? 1 : -1;
+    for (int c = currentCol_ + step; c >= 0 && c < columnCount(); c += step) {
+        if (isTabStop(c)) {
+            target = c;
+            break;
+        }
+    }
+    if (target >= 0) {
+        guarded([&] { setCurrentColumn(target); });
+        return;
+    }
+    // Past the last (before the first) tab stop: the next (prior) row, then the first (last)
+    // tab stop.
+    for (int c = forward ? 0 : columnCount() - 1; c >= 0 && c < columnCount(); c += step) {
+        if (isTabStop(c)) {
+            target = c;
+            break;
+        }
+    }
+    bool moved = false;
+    guarded([&] {
+        applyCell();
+        moved = true;
+    });
+    if (!moved)
+        return;
+    forward ? nextRow() : priorRow();
+    if (target >= 0 && target != currentCol_ && !cellChanged_)
+        guarded([&] { setCurrentColumn(target); });
+}
+
+void TDataGrid::escapeKey() {
+    guarded([this] {
+        if (cellChanged_) {
+            cellChanged_ = false;
+            reloadEditor();
+        } else if (link_->Active() && link_->DataSet()->Editing()) {
+            link_->DataSet()->Cancel();
+        }
+    });
+    hideEditor();
+}
+
+void TDataGrid::enterKey() {
+    bool applied = false;
+    guarded([&] {
+        applyCell();
+        applied = true;
+    });
+    if (!applied)
+        return;
+    editorMode_ ? hideEditor() : showEditor();
+}
+
+void TDataGrid::typeKey(QKeyEvent* event) {
+    if (!link_->Active() || !canEditCell())
+        return;
+    const QChar c = event->text().at(0);
+    showEditor();
+    guarded([&] { editor_->replaceWith(c); });
+}
+
+// ---- focus ----------------------------------------------------------------------------------
+
+bool TDataGrid::hasGridFocus() const {
+    return hasFocus() || editor_->hasFocus();
+}
+
+bool TDataGrid::takeFocus() {
+    if (!hasGridFocus())
+        setFocus(Qt::MouseFocusReason);
+    return hasGridFocus();
+}
+
+void TDataGrid::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    if (editorMode_ && !editor_->hasFocus())
+        editor_->setFocus(Qt::OtherFocusReason);
+    viewport()->update();
+}
+
+void TDataGrid::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    leaveGrid();
+    viewport()->update();
+}
+
+// The focus moved on to another control of the window: an untouched new row is dropped,
+// else the cell is applied. On failure the grid keeps the focus, the control that was to
+// get it is not clicked, and the error is shown once the focus change is over.
+void TDataGrid::leaveGrid() {
+    QWidget* next = QApplication::focusWidget();
+    if (!next || next == this || next == editor_ || next->window() != window())
+        return;
+    if (!link_->Active())
+        return;
+    try {
+        TDataSet* dataSet = link_->DataSet();
+        if (dataSet->State() == DataSetState::Insert && !dataSet->Modified() && !cellChanged_)
+            dataSet->Cancel();
+        else
+            applyCell();
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        if (editorMode_)
+            editor_->setFocus(Qt::OtherFocusReason);
+        else
+            setFocus(Qt::OtherFocusReason);
+        new PressEater(next);
+        QTimer::singleShot(0, this, [error] {
+            try {
+                std::rethrow_exception(error);
+            } catch (...) {
+                handleCurrentException();
+            }
+        });
+    }
+}
+
+// ---- mouse ----------------------------------------------------------------------------------
+
+void TDataGrid::mousePressEvent(QMouseEvent* event) {
+    if (!takeFocus())
+        return;
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && pos.y() < titleHeight_) {
+        bool applied = false;
+        guarded([&] {
+            applyCell();
+            applied = true;
+        });
+        if (!applied)
+            return;
+        const int edge = resizeEdgeAt(pos);
+        const int col = edge >= 0 ? edge : columnAt(pos.x());
+        if (col < 0)
+            return;
+        drag_ = edge >= 0 ? Drag::Resize : Drag::Move;
+        dragCol_ = col;
+        dragStartX_ = pos.x();
+        dragStartWidth_ = columnWidth(col);
+        return;
+    }
+    const int row = rowAt(pos.y());
+    if (row < 0 || !link_->Active())
+        return;
+    const int col = columnAt(pos.x());
+    const bool wasCurrent = row == activeRow() && col == currentCol_;
+    hideEditor();
+    bool ok = true;
+    if (row < rowCount() && row != activeRow()) {
+        ok = false;
+        guarded([&] {
+            link_->DataSet()->MoveBy(row - activeRow());
+            ok = true;
+        });
+    }
+    if (!ok)
+        return;
+    if (col >= 0) {
+        guarded([&] { setCurrentColumn(col); });
+        if (wasCurrent && event->button() == Qt::LeftButton)
+            showEditor();
+    }
+}
+
+void TDataGrid::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (drag_ == Drag::Resize) {
+        setColumnWidth(dragCol_, dragStartWidth_ + pos.x() - dragStartX_);
+        return;
+    }
+    if (drag_ == Drag::None)
+        viewport()->setCursor(resizeEdgeAt(pos) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
+}
+
+void TDataGrid::mouseReleaseEvent(QMouseEvent* event) {
+    if (drag_ == Drag::Move) {
+        int target = columnAt(event->position().toPoint().x());
+        if (target == -2)
+            target = columnCount() - 1;
+        if (target >= 0)
+            moveColumn(dragCol_, target);
+    }
+    drag_ = Drag::None;
+    dragCol_ = -1;
+}
+
+// The second press of a double-click does nothing further.
+void TDataGrid::mouseDoubleClickEvent(QMouseEvent*) {}
+
+// ---- scrolling ------------------------------------------------------------------------------
+
+void TDataGrid::scrollAction(int action) {
+    QScrollBar* bar = verticalScrollBar();
+    if (action == QAbstractSlider::SliderMove || action == QAbstractSlider::SliderNoAction)
+        return;
+    if (!takeFocus()) {
+        bar->setSliderPosition(scrollPosition());
+        return;
+    }
+    guarded([&] {
+        if (!link_->Active())
+            return;
+        TDataSet* dataSet = link_->DataSet();
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepSub:
+            dataSet->MoveBy(-(activeRow() + 1));
+            break;
+        case QAbstractSlider::SliderSingleStepAdd:
+            dataSet->MoveBy(rowCount() - activeRow());
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            dataSet->MoveBy(-visibleRowCount());
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            dataSet->MoveBy(visibleRowCount());
+            break;
+        case QAbstractSlider::SliderToMinimum:
+            dataSet->First();
+            break;
+        case QAbstractSlider::SliderToMaximum:
+            dataSet->Last();
+            break;
+        default:
+            break;
+        }
+    });
+    bar->setSliderPosition(scrollPosition());
+}
+
+// The thumb was dropped: 0 first row, 1 a page up, 3 a page down, 4 last row, 2 nothing.
+void TDataGrid::scrollReleased() {
+    QScrollBar* bar = verticalScrollBar();
+    const int position = bar->sliderPosition();
+    if (takeFocus()) {
+        guarded([&] {
+            if (!link_->Active())
+                return;
+            TDataSet* dataSet = link_->DataSet();
+            if (position <= 0)
+                dataSet->First();
+            else if (position == 1)
+                dataSet->MoveBy(-visibleRowCount());
+            else if (position == 3)
+                dataSet->MoveBy(visibleRowCount());
+            else if (position >= 4)
+                dataSet->Last();
+        });
+    }
+    bar->setSliderPosition(scrollPosition());
+}
+
+void TDataGrid::scrollContentsBy(int, int) {
+    updateEditorGeometry();
+    viewport()->update();
+}
+
+bool TDataGrid::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        const int steps = wheel->angleDelta().y() / 120;
+        if (steps != 0 && takeFocus())
+            moveBy(-steps);
+        return true;
+    }
+    if (event->type() == QEvent::FontChange)
+        updateMetrics();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void TDataGrid::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    guarded([this] { updateBufferCount(); });
+    updateScrollBars();
+    updateEditorGeometry();
+}
+
+// ---- painting -------------------------------------------------------------------------------
+
+void TDataGrid::paintEvent(QPaintEvent*) {
+    QPainter p(viewport());
+    p.fillRect(viewport()->rect(), palette().color(QPalette::Window));
+    paintRows(p);
+    paintTitles(p);
+}
+
+void TDataGrid::paintTitles(QPainter& p) {
+    const QPalette& pal = palette();
+    const QRect corner = cellRect(-1, -1);
+    qDrawWinButton(&p, corner.adjusted(0, 0, 0, 0), pal, false, &pal.brush(QPalette::Button));
+    p.save();
+    p.setClipRect(QRect(indicatorWidth, 0, viewport()->width(), titleHeight_));
+    for (int c = 0; c < columnCount(); ++c) {
+        const QRect rect = titleRect(c);
+        if (rect.right() < indicatorWidth || rect.left() > viewport()->width())
+            continue;
+        qDrawShadePanel(&p, rect, pal, false, 1, &pal.brush(QPalette::Button));
+        const Column& column = columns_[size_t(c)];
+        const QString title = column.field ? column.field->FieldName() : column.fieldName;
+        p.setPen(pal.color(QPalette::WindowText));
+        p.drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter, title);
+    }
+    p.restore();
+}
+
+void TDataGrid::paintRows(QPainter& p) {
+    const QPalette& pal = palette();
+    const int rows = rowCount();
+    const int shown = std::min(rows + 1, visibleRowCount() + 1);
+    const bool focused = hasGridFocus();
+    const QColor lineColour = pal.color(QPalette::Mid);
+    int saved = link_->Active() ? link_->ActiveRecord() : 0;
+    for (int row = 0; row < shown; ++row) {
+        const QRect ind = cellRect(row, -1);
+        qDrawShadePanel(&p, ind, pal, false, 1, &pal.brush(QPalette::Button));
+        if (row < rows && row == saved)
+            paintIndicator(p, ind);
+    }
+    p.save();
+    p.setClipRect(QRect(indicatorWidth, titleHeight_, viewport()->width(), viewport()->height()));
+    for (int row = 0; row < rows; ++row) {
+        link_->setActiveRecord(row);
+        for (int c = 0; c < columnCount(); ++c) {
+            const QRect rect = cellRect(row, c);
+            if (rect.right() < indicatorWidth || rect.left() > viewport()->width())
+                continue;
+            const QRect inner = rect.adjusted(0, 0, -1, -1);
+            const bool current = focused && row == saved && c == currentCol_;
+            p.fillRect(inner, pal.color(current ? QPalette::Highlight : QPalette::Base));
+            p.setPen(lineColour);
+            p.drawLine(rect.topRight(), rect.bottomRight());
+            p.drawLine(rect.bottomLeft(), rect.bottomRight());
+            TField* field = columns_[size_t(c)].field;
+            if (!field)
+                continue;
+            p.setPen(pal.color(current ? QPalette::HighlightedText : QPalette::Text));
+            p.drawText(inner.adjusted(2, 0, -2, 0), field->Alignment() | Qt::AlignVCenter,
+                       field->DisplayText());
+            if (current && !editorMode_) {
+                QPen dotted(pal.color(QPalette::HighlightedText), 1, Qt::DotLine);
+                p.setPen(dotted);
+                p.drawRect(inner.adjusted(0, 0, -1, -1));
+            }
+        }
+    }
+    if (rows > 0)
+        link_->setActiveRecord(saved);
+    p.restore();
+}
+
+void TDataGrid::paintIndicator(QPainter& p, const QRect& rect) {
+    const DataSetState state = link_->Active() ? link_->DataSet()->State() : DataSetState::Browse;
+    const QPixmap image = rowIndicatorImage(state == DataSetState::Edit     ? RowImage::Edit
+                                            : state == DataSetState::Insert ? RowImage::Insert
+                                                                            : RowImage::Arrow);
+    const int x = rect.right() - image.width();
+    const int y = rect.top() + (rect.height() - image.height()) / 2;
+    p.drawPixmap(x, y, image);
+}
+
+} // namespace lv26

@@ -1,0 +1,328 @@
+#include "report/PreviewForm.h"
+
+#include "report/PreviewControl.h"
+#include "report/ReportPrint.h"
+#include "report/ReportPrinter.h"
+#include "report/ReportTypes.h"
+#include "report/TextExport.h"
+#include "ui_PreviewForm.h"
+#include "widgets/BitBtn.h"
+#include "widgets/ErrorBox.h"
+#include "widgets/Panel.h"
+
+#include <QBitmap>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScreen>
+#include <QToolButton>
+
+// The glyphs live in a static library: their resource has to be registered by hand.
+static void initPreviewResources() {
+    Q_INIT_RESOURCE(preview);
+}
+
+namespace lv26 {
+
+namespace {
+
+// The glyph with its bottom-left pixel's colour made transparent, as bitmap buttons do.
+QIcon transparentGlyph(const QIcon& icon) {
+    QPixmap pixmap = icon.pixmap(QSize(18, 18));
+    if (pixmap.isNull())
+        return icon;
+    const QImage image = pixmap.toImage();
+    pixmap.setMask(QBitmap::fromImage(
+        image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskInColor)));
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+TPreviewForm::TPreviewForm(std::shared_ptr<TReportPrinter> printer, TReportActions actions,
+                           QWidget* parent)
+    : QWidget(parent, Qt::Window), ui_(std::make_unique<Ui::TPreviewForm>()),
+      printer_(std::move(printer)), actions_(std::move(actions)) {
+    initPreviewResources();
+    ui_->setupUi(this);
+    // Restored: 571 x 472 centred on the screen; it opens maximized.
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    setWindowState(Qt::WindowMaximized);
+    setWindowTitle(printer_->Title);
+
+    gauge_ = new QProgressBar(ui_->StatusPanel);
+    gauge_->setRange(0, 100);
+    gauge_->setValue(0);
+    gauge_->setTextVisible(false);
+    gauge_->setGeometry(2, 2, 100, ui_->StatusPanel->maximumHeight() - 3);
+
+    const std::pair<QToolButton*, void (TPreviewForm::*)()> buttons[] = {
+        {ui_->ZoomToFit, &TPreviewForm::ZoomToFitClick},
+        {ui_->ZoomTo100, &TPreviewForm::ZoomTo100Click},
+        {ui_->ZoomToWidth, &TPreviewForm::ZoomToWidthClick},
+        {ui_->FirstPage, &TPreviewForm::FirstPageClick},
+        {ui_->PrevPage, &TPreviewForm::PrevPageClick},
+        {ui_->NextPage, &TPreviewForm::NextPageClick},
+        {ui_->LastPage, &TPreviewForm::LastPageClick},
+        {ui_->PrintSetup, &TPreviewForm::PrintSetupClick},
+        {ui_->Print, &TPreviewForm::PrintClick},
+        {ui_->Save, &TPreviewForm::SaveClick},
+        {ui_->Load, &TPreviewForm::LoadClick},
+    };
+    for (const auto& [button, handler] : buttons)
+        button->setIcon(transparentGlyph(button->icon()));
+    for (const auto& [button, handler] : buttons)
+        connect(button, &QToolButton::clicked, this,
+                [this, handler = handler] { runAction([&] { (this->*handler)(); }); });
+    connect(ui_->Exit, &TBitBtn::OnClick, this, &TPreviewForm::ExitClick);
+    connect(ui_->Preview, &TPreviewControl::OnPageAvailable, this,
+            [this](TPreviewControl*, int page) { PreviewPageAvailable(page); });
+    connect(ui_->Preview, &TPreviewControl::OnProgressUpdate, this,
+            [this](TPreviewControl*, int progress) { PreviewProgressUpdate(progress); });
+
+    // Key preview: the window sees every key before the control that has the focus.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+
+    ui_->Preview->attach(printer_.get());
+    ui_->ZoomToWidth->setChecked(true);
+}
+
+TPreviewForm::~TPreviewForm() {
+    ui_->Preview->detach();
+}
+
+TPreviewControl* TPreviewForm::preview() const {
+    return ui_->Preview;
+}
+
+QString TPreviewForm::statusText() const {
+    return ui_->Status->text();
+}
+
+void TPreviewForm::runAction(const std::function<void()>& action) {
+    // The object and the window stay alive until the action has returned, even when the
+    // window is closed from a message dispatched inside it.
+    const std::shared_ptr<TReportPrinter> keep = printer_;
+    ++runningActions_;
+    guarded(action);
+    --runningActions_;
+    releaseIfClosed();
+}
+
+void TPreviewForm::releaseIfClosed() {
+    if (open_ || runningActions_ > 0)
+        return;
+    printer_.reset();
+    deleteLater();
+}
+
+// ----- zoom -----
+
+void TPreviewForm::ZoomToFitClick() {
+    QCoreApplication::processEvents();
+    ui_->Preview->zoomToFit();
+}
+
+void TPreviewForm::ZoomTo100Click() {
+    QCoreApplication::processEvents();
+    ui_->Preview->setZoom(100);
+}
+
+void TPreviewForm::ZoomToWidthClick() {
+    QCoreApplication::processEvents();
+    ui_->Preview->zoomToWidth();
+}
+
+void TPreviewForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    ui_->Preview->layoutImage(); // FormResize
+}
+
+// ----- pages -----
+
+void TPreviewForm::FirstPageClick() {
+    ui_->Preview->setPageNumber(1);
+    updateStatus();
+}
+
+void TPreviewForm::PrevPageClick() {
+    ui_->Preview->setPageNumber(ui_->Preview->PageNumber() - 1);
+    updateStatus();
+}
+
+void TPreviewForm::NextPageClick() {
+    ui_->Preview->setPageNumber(ui_->Preview->PageNumber() + 1);
+    updateStatus();
+}
+
+void TPreviewForm::LastPageClick() {
+    if (TReportPrinter* p = ui_->Preview->printer())
+        ui_->Preview->setPageNumber(p->PageCount());
+    updateStatus();
+}
+
+void TPreviewForm::updateStatus() {
+    const TReportPrinter* p = ui_->Preview->printer();
+    if (!p)
+        return;
+    ui_->Status->setText(
+        QStringLiteral("Page %1 of %2").arg(ui_->Preview->PageNumber()).arg(p->PageCount()));
+}
+
+void TPreviewForm::PreviewPageAvailable(int) {
+    updateStatus();
+}
+
+void TPreviewForm::PreviewProgressUpdate(int progress) {
+    gauge_->setValue(progress);
+    gauge_->setVisible(progress > 0 && progress < 100);
+}
+
+bool TPreviewForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && isVisible()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this)
+            runAction([&] { FormKeyDown(static_cast<QKeyEvent*>(event)); });
+    }
+    return QWidget::eventFilter(watched, event); // the key goes on to its control
+}
+
+void TPreviewForm::keyPressEvent(QKeyEvent* event) {
+    // Esc presses Close, the window's cancel button; accelerators reach their buttons.
+    if (!handleFormKey(this, event))
+        QWidget::keyPressEvent(event);
+}
+
+void TPreviewForm::FormKeyDown(QKeyEvent* event) {
+    const bool ctrlOnly = (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+    switch (event->key()) {
+    case Qt::Key_PageUp:
+        ctrlOnly ? FirstPageClick() : PrevPageClick();
+        break;
+    case Qt::Key_PageDown:
+        ctrlOnly ? LastPageClick() : NextPageClick();
+        break;
+    case Qt::Key_Home:
+        FirstPageClick();
+        break;
+    case Qt::Key_End:
+        LastPageClick();
+        break;
+    default:
+        break;
+    }
+}
+
+// ----- print -----
+
+void TPreviewForm::PrintClick() {
+    if (!printer_)
+        return;
+    if (actions_.print)
+        actions_.print();
+    else
+        printStoredPages(*printer_);
+}
+
+void TPreviewForm::PrintSetupClick() {
+    if (actions_.printerSetup)
+        actions_.printerSetup();
+}
+
+// ----- save and load -----
+
+void TPreviewForm::SaveClick() {
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({reportFileFilter(), textFileFilter()});
+    dialog.selectNameFilter(reportFileFilter());
+    dialog.setDefaultSuffix(QStringLiteral("QRP"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter == textFileFilter() ? QStringLiteral("TXT")
+                                                           : QStringLiteral("QRP"));
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString fileName = dialog.selectedFiles().constFirst();
+    if (dialog.selectedNameFilter() == textFileFilter())
+        saveTextFile(fileName);
+    else
+        saveReportFile(fileName);
+}
+
+void TPreviewForm::saveReportFile(const QString& fileName) {
+    if (printer_)
+        printer_->Save(fileName);
+}
+
+void TPreviewForm::saveTextFile(const QString& fileName) {
+    if (!actions_.exportText)
+        return;
+    TTextExportFilter filter(fileName);
+    const TReportActions actions = actions_; // the window may lose them while the export runs
+    actions.exportText(filter);
+}
+
+void TPreviewForm::LoadClick() {
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(reportFileFilter());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString fileName = dialog.selectedFiles().constFirst();
+    if (!QFileInfo::exists(fileName)) {
+        QMessageBox::information(this, windowTitle(), QStringLiteral("File does not exist"));
+        return;
+    }
+    loadReportFile(fileName);
+}
+
+void TPreviewForm::loadReportFile(const QString& fileName) {
+    if (!QFileInfo::exists(fileName))
+        throw EReportError(QStringLiteral("File does not exist"));
+    if (!printer_)
+        return;
+    TPreviewControl* preview = ui_->Preview;
+    preview->image()->clear(); // the old pages go with the object's page store
+    try {
+        printer_->Load(fileName);
+    } catch (...) {
+        updateStatus();
+        throw;
+    }
+    actions_ = {};
+    try {
+        preview->setPageNumber(1);
+        preview->refetchPage();
+    } catch (...) {
+        updateStatus();
+        throw;
+    }
+    updateStatus();
+}
+
+// ----- closing -----
+
+void TPreviewForm::ExitClick() {
+    close();
+}
+
+void TPreviewForm::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (!open_)
+        return;
+    open_ = false;
+    ui_->Preview->detach();
+    hide();
+    Q_EMIT closed();
+    releaseIfClosed();
+}
+
+} // namespace lv26

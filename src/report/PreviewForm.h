@@ -1,0 +1,109 @@
+#pragma once
+
+// The preview window (TPreviewForm): toolbar, preview control and status line over one report
+// printer object. It opens maximized, shows pages as the generation finishes them, zooms,
+// pages, prints, saves and loads. Closing it frees it (deleteLater), except while one of its
+// own actions is still running: it is then hidden and freed when that action returns.
+
+#include <QProgressBar>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TPreviewForm;
+}
+
+namespace lv26 {
+
+class TPreviewControl;
+class TReportPrinter;
+class TTextExportFilter;
+
+// The report's three actions a preview window calls through its report printer object.
+// Empty functions mean the window's object has no such action (after a report file was
+// loaded, or never given).
+struct TReportActions {
+    std::function<void()> print;
+    std::function<void()> printerSetup;
+    std::function<void(TTextExportFilter&)> exportText;
+};
+
+class TPreviewForm : public QWidget {
+    Q_OBJECT
+public:
+    // The filter entries of the Save dialog; the first is the report file.
+    static QString reportFileFilter() { return QStringLiteral("Brevant file(*.QRP)"); }
+    static QString textFileFilter() { return QStringLiteral("Text file (*.TXT)"); }
+
+    // A window (top-level, owned by the application) over `printer`, which it keeps alive
+    // while it holds it; attaches it to the preview control. `actions` are the report's.
+    // Set to open maximized; not shown yet.
+    TPreviewForm(std::shared_ptr<TReportPrinter> printer, TReportActions actions,
+                 QWidget* parent = nullptr);
+    ~TPreviewForm() override;
+
+    TReportPrinter* printer() const { return printer_.get(); }
+    TPreviewControl* preview() const;
+    QProgressBar* gauge() const { return gauge_; }
+    const TReportActions& actions() const { return actions_; }
+    // The status line's text ("Working..." or "Page n of m").
+    QString statusText() const;
+    // False once the window has been closed (it may still exist until freed).
+    bool isOpen() const { return open_; }
+
+    // Button handlers.
+    void ZoomToFitClick();
+    void ZoomTo100Click();
+    void ZoomToWidthClick();
+    void FirstPageClick();
+    void PrevPageClick();
+    void NextPageClick();
+    void LastPageClick();
+    void PrintSetupClick();
+    void PrintClick();
+    // Show their dialogs, then call the functions below.
+    void SaveClick();
+    void LoadClick();
+    void ExitClick();
+
+    // What Save does with a chosen name: the page store byte for byte when the object is
+    // finished (else nothing), or a text export run through the report's export action (when
+    // the object has it). Raises the page store's or the export's file errors.
+    void saveReportFile(const QString& fileName);
+    void saveTextFile(const QString& fileName);
+    // What Load does with a chosen name: "File does not exist" is raised for a missing file;
+    // otherwise the object loads it (a running generation is cancelled), loses its actions,
+    // and page 1 is shown. Raises "Cannot open file %s" and the file's validity errors; the
+    // window then shows no page.
+    void loadReportFile(const QString& fileName);
+
+Q_SIGNALS:
+    // Emitted once, when the window is closed and has detached its object.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Runs one of the window's own actions: errors go to the application's error box, and the
+    // window is freed afterwards when it was closed meanwhile.
+    void runAction(const std::function<void()>& action);
+    void FormKeyDown(QKeyEvent* event);
+    void PreviewPageAvailable(int pageNum);
+    void PreviewProgressUpdate(int progress);
+    void updateStatus();
+    void releaseIfClosed();
+
+    std::unique_ptr<Ui::TPreviewForm> ui_;
+    std::shared_ptr<TReportPrinter> printer_;
+    TReportActions actions_;
+    QProgressBar* gauge_ = nullptr;
+    int runningActions_ = 0;
+    bool open_ = true;
+};
+
+} // namespace lv26

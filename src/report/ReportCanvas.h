@@ -1,0 +1,66 @@
+#pragma once
+
+// The drawing interface through which generation draws a page, in device units. Two
+// implementations: EmfCanvas records the calls as a page picture (preview, page store),
+// PainterCanvas draws them with a QPainter on any paint device (a printer, a PDF, an image).
+
+#include "report/ReportTypes.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <optional>
+
+class QPainter;
+
+namespace lv26 {
+
+class ReportCanvas {
+public:
+    virtual ~ReportCanvas() = default;
+
+    // The device's pixels per inch; fonts are mapped with them.
+    virtual double pixelsPerInchX() const = 0;
+    virtual double pixelsPerInchY() const = 0;
+    // Fills `rect` (device units) with `color`, solid, without an outline.
+    virtual void fillRect(const QRect& rect, const QColor& color) = 0;
+    // Selects `font` for the following text calls; its point size is mapped to the device by
+    // the device's vertical pixels per inch.
+    virtual void setFont(const TReportFont& font) = 0;
+    // The size of `text` in the selected font, device units; the height is the font's cell
+    // height (ascent plus descent) whatever the text.
+    virtual QSize textExtent(const QString& text) = 0;
+    // Draws `text` in the selected font and its colour, on a transparent background. (x, y)
+    // is the anchor: y the top of the text cell; x its left edge, right edge or centre as
+    // `alignment` says. Not clipped.
+    virtual void drawText(int x, int y, const QString& text, TAlignment alignment) = 0;
+    // Draws a solid line `width` device units wide from `from` up to, not including, `to`.
+    virtual void drawLine(QPoint from, QPoint to, const QColor& color, int width) = 0;
+};
+
+// Draws on the device of an active QPainter. Not owning the painter; the painter must stay
+// active while the canvas is used.
+class PainterCanvas : public ReportCanvas {
+public:
+    // Fonts are mapped with the painter device's logical pixels per inch.
+    explicit PainterCanvas(QPainter& painter);
+
+    double pixelsPerInchX() const override { return dpiX_; }
+    double pixelsPerInchY() const override { return dpiY_; }
+    void fillRect(const QRect& rect, const QColor& color) override;
+    void setFont(const TReportFont& font) override;
+    QSize textExtent(const QString& text) override;
+    void drawText(int x, int y, const QString& text, TAlignment alignment) override;
+    void drawLine(QPoint from, QPoint to, const QColor& color, int width) override;
+
+private:
+    QPainter& painter_;
+    double dpiX_;
+    double dpiY_;
+    QColor textColor_;
+    std::optional<QFontMetrics> metrics_;
+};
+
+} // namespace lv26

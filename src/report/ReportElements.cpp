@@ -1,0 +1,371 @@
+#include "report/ReportElements.h"
+
+#include "report/Report.h"
+#include "report/ReportDataSet.h"
+#include "report/TextExport.h"
+
+#include <QFontMetrics>
+#include <QTime>
+
+namespace lv26 {
+
+using report::roundHalfEven;
+
+namespace {
+
+constexpr double kScreenFactor = report::kScreenPixelsPerInch / report::kNativePerInch;
+
+// Metrics of a font on a 96 pixels-per-inch screen; the last one made is kept, since the
+// elements of a band print one after another and mostly share a font.
+const QFontMetrics& screenMetrics(const TReportFont& font) {
+    static TReportFont cachedFont;
+    static std::optional<QFontMetrics> cached;
+    if (!cached || !(cachedFont == font)) {
+        cached.emplace(report::toQFont(font, report::kScreenPixelsPerInch));
+        cachedFont = font;
+    }
+    return *cached;
+}
+
+QStringList paragraphs(const QString& text) {
+    QString t = text;
+    t.remove(u'\r');
+    return t.split(u'\n');
+}
+
+} // namespace
+
+// ----- TReportPrintable -----
+
+TReport* TReportPrintable::report() const {
+    return band_->report();
+}
+
+double TReportPrintable::Left() const {
+    return report()->toUnits(left_);
+}
+double TReportPrintable::Top() const {
+    return report()->toUnits(top_);
+}
+double TReportPrintable::Width() const {
+    return report()->toUnits(width_);
+}
+double TReportPrintable::Height() const {
+    return report()->toUnits(height_);
+}
+void TReportPrintable::setLeft(double v) {
+    left_ = report()->fromUnits(v);
+}
+void TReportPrintable::setTop(double v) {
+    top_ = report()->fromUnits(v);
+}
+void TReportPrintable::setWidth(double v) {
+    setWidthNative(report()->fromUnits(v));
+}
+void TReportPrintable::setHeight(double v) {
+    height_ = report()->fromUnits(v);
+}
+
+void TReportPrintable::setGeometryNative(double left, double top, double width, double height) {
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+}
+
+void TReportPrintable::setWidthNative(double v) {
+    width_ = v;
+}
+
+void TReportPrintable::Prepare(PrintContext&) {}
+
+QRect TReportPrintable::deviceBox(const PrintContext& context, double offsetX,
+                                  double offsetY) const {
+    const report::DeviceMapping& m = context.mapping;
+    const int left = m.column(offsetX + left_);
+    const int top = m.row(offsetY + top_);
+    const int right = m.column(offsetX + left_ + width_);
+    const int bottom = m.row(offsetY + top_ + height_);
+    return {QPoint(left, top), QSize(right - left, bottom - top)};
+}
+
+// ----- TReportCustomText -----
+
+TReportFont TReportCustomText::Font() const {
+    if (ownFont_)
+        return *ownFont_;
+    return band() ? band()->Font() : TReportFont();
+}
+
+void TReportCustomText::setText(const QString& text) {
+    text_ = text;
+    makeLines();
+    if (AutoSize) {
+        applyAutoSize();
+        applyAlignToBand();
+    } else {
+        applyMinimumHeight();
+    }
+}
+
+int TReportCustomText::measureWidth(const QString& text) const {
+    const int width = screenMetrics(Font()).horizontalAdvance(text);
+    return roundHalfEven((width + 1) * report()->Zoom() / 100.0);
+}
+
+int TReportCustomText::widthInZoomPixels() const {
+    return roundHalfEven(widthNative() * kScreenFactor * report()->Zoom() / 100.0);
+}
+
+int TReportCustomText::zoomedFontHeight() const {
+    return roundHalfEven(screenMetrics(Font()).height() * report()->Zoom() / 100.0) + 1;
+}
+
+double TReportCustomText::zoomPixelsToNative(double pixels) const {
+    return pixels / (kScreenFactor * report()->Zoom() / 100.0);
+}
+
+void TReportCustomText::makeLines() {
+    lines_.clear();
+    const bool wrap = WordWrap && !AutoSize;
+    const int limit = wrap ? widthInZoomPixels() : 0;
+    for (const QString& paragraph : paragraphs(text_)) {
+        if (!wrap) {
+            lines_ << paragraph;
+            continue;
+        }
+        // A word that does not fit starts a new line; a word alone on its line stays there
+        // even when it is wider than the element.
+        const QStringList words = paragraph.split(u' ');
+        QString line = words.front();
+        for (qsizetype i = 1; i < words.size(); ++i) {
+            const QString candidate = line + u' ' + words[i];
+            if (measureWidth(candidate) <= limit) {
+                line = candidate;
+            } else {
+                lines_ << line;
+                line = words[i];
+            }
+        }
+        lines_ << line;
+    }
+}
+
+void TReportCustomText::applyAutoSize() {
+    int widest = 0;
+    for (const QString& line : lines_)
+        widest = qMax(widest, measureWidth(line));
+    if (Frame.drawLeft)
+        widest += Frame.width;
+    if (Frame.drawRight)
+        widest += Frame.width;
+    setWidthNative(zoomPixelsToNative(widest));
+    setHeightNative(zoomPixelsToNative(zoomedFontHeight()));
+}
+
+void TReportCustomText::applyMinimumHeight() {
+    const int heightPx = roundHalfEven(heightNative() * kScreenFactor * report()->Zoom() / 100.0);
+    if (heightPx < zoomedFontHeight())
+        setHeightNative(zoomPixelsToNative(zoomedFontHeight()));
+}
+
+void TReportCustomText::applyAlignToBand() {
+    if (!AlignToBand || !band())
+        return;
+    const double bandWidth = band()->widthNative();
+    switch (Alignment) {
+    case TAlignment::taLeftJustify:
+        setLeftNative(0);
+        break;
+    case TAlignment::taRightJustify:
+        setLeftNative(bandWidth - widthNative());
+        break;
+    case TAlignment::taCenter:
+        setLeftNative((bandWidth - widthNative()) / 2);
+        break;
+    }
+}
+
+void TReportCustomText::Prepare(PrintContext&) {
+    makeLines();
+}
+
+void TReportCustomText::Print(PrintContext& context, double offsetX, double offsetY) {
+    setText(printText(context));
+    ReportCanvas& canvas = *context.canvas;
+    canvas.setFont(Font());
+    const double lineHeight =
+        canvas.textExtent(QStringLiteral("W")).height() / context.mapping.factorY;
+    const bool exporting = context.exportFilter != nullptr;
+    const QRect box = deviceBox(context, offsetX, offsetY);
+    if (!Transparent && !exporting)
+        canvas.fillRect(box, Color);
+
+    double anchorX = offsetX + leftNative();
+    if (Alignment == TAlignment::taRightJustify)
+        anchorX += widthNative();
+    else if (Alignment == TAlignment::taCenter)
+        anchorX += widthNative() / 2;
+    const double bottom = offsetY + topNative() + heightNative() + 1;
+    double y = offsetY + topNative();
+    for (const QString& line : lines_) {
+        if (y + lineHeight > bottom)
+            break; // lines that do not fit the box are dropped; the box never grows
+        if (exporting)
+            context.exportFilter->TextOut(anchorX, y, line, Alignment);
+        else if (!line.isEmpty())
+            canvas.drawText(context.mapping.column(anchorX), context.mapping.row(y), line,
+                            Alignment);
+        y += lineHeight;
+    }
+    if (!exporting)
+        drawFrame(context, box);
+}
+
+void TReportCustomText::drawFrame(const PrintContext& context, const QRect& box) const {
+    if (!Frame.anySide())
+        return;
+    const double points = report::kNativePerInch / 72.0 * Frame.width;
+    const int barX = roundHalfEven(context.mapping.factorX * points);
+    const int barY = roundHalfEven(context.mapping.factorY * points);
+    ReportCanvas& canvas = *context.canvas;
+    if (Frame.drawTop)
+        canvas.fillRect(QRect(box.left(), box.top(), box.width(), barY), Frame.color);
+    if (Frame.drawBottom)
+        canvas.fillRect(QRect(box.left(), box.top() + box.height() - barY, box.width(), barY),
+                        Frame.color);
+    if (Frame.drawLeft)
+        canvas.fillRect(QRect(box.left(), box.top(), barX, box.height()), Frame.color);
+    if (Frame.drawRight)
+        canvas.fillRect(QRect(box.left() + box.width() - barX, box.top(), barX, box.height()),
+                        Frame.color);
+}
+
+// ----- TReportDBText -----
+
+void TReportDBText::Prepare(PrintContext& context) {
+    dataSet_ = nullptr;
+    fieldIndex_ = -1;
+    for (ReportDataSet* ds : context.dataSets) {
+        if (ds->name().compare(DataSetName, Qt::CaseInsensitive) == 0) {
+            dataSet_ = ds;
+            fieldIndex_ = ds->fieldIndex(DataField);
+            break;
+        }
+    }
+    TReportCustomText::Prepare(context);
+}
+
+void TReportDBText::Unprepare() {
+    dataSet_ = nullptr;
+    fieldIndex_ = -1;
+    setText(DataField);
+}
+
+QString TReportDBText::printText(PrintContext&) {
+    return fieldText();
+}
+
+QString TReportDBText::fieldText() const {
+    if (!dataSet_ || fieldIndex_ < 0)
+        return {};
+    try {
+        if (!dataSet_->isOpen())
+            return {};
+        const ReportFieldKind kind = dataSet_->fieldKind(fieldIndex_);
+        if (!Mask.isEmpty() &&
+            (kind == ReportFieldKind::Integer || kind == ReportFieldKind::Float)) {
+            const QVariant v = dataSet_->value(fieldIndex_);
+            return v.isNull() ? QString() : formatMask(v.toDouble(), Mask, QLocale());
+        }
+        return dataSet_->displayText(fieldIndex_);
+    } catch (...) {
+        return {}; // an unreadable value prints as an empty text, never stops the run
+    }
+}
+
+// ----- TReportExpr -----
+
+void TReportExpr::Prepare(PrintContext& context) {
+    tree_ = parseExpression(Expression, context.dataSets);
+    TReportCustomText::Prepare(context);
+}
+
+void TReportExpr::Unprepare() {
+    tree_.reset();
+    setText(Expression);
+}
+
+QString TReportExpr::valueText() const {
+    if (!tree_)
+        return Expression;
+    return formatExprValue(tree_->evaluate(), Mask, Expression, QLocale());
+}
+
+// ----- TReportSysData -----
+
+QString TReportSysData::printText(PrintContext& context) {
+    const QLocale locale;
+    switch (Data) {
+    case TSysDataType::sdTime:
+        return Text + locale.toString(QTime::currentTime(), QLocale::ShortFormat);
+    case TSysDataType::sdDate:
+        return Text + locale.toString(QDate::currentDate(), QLocale::ShortFormat);
+    case TSysDataType::sdDateTime:
+        return Text + locale.toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+    case TSysDataType::sdPageNumber:
+        return Text + QString::number(context.pageNumber);
+    case TSysDataType::sdReportTitle:
+        return Text + context.reportTitle;
+    case TSysDataType::sdDetailCount:
+        return Text + QString::number(context.recordCount);
+    case TSysDataType::sdDetailNo:
+        return Text + QString::number(context.detailNumber);
+    }
+    return Text;
+}
+
+// ----- TReportShape -----
+
+void TReportShape::Print(PrintContext& context, double offsetX, double offsetY) {
+    if (context.exportFilter)
+        return;
+    const report::DeviceMapping& m = context.mapping;
+    ReportCanvas& canvas = *context.canvas;
+    const double left = offsetX + leftNative(), right = left + widthNative();
+    const double top = offsetY + topNative(), bottom = top + heightNative();
+    auto horizontal = [&](double y) {
+        canvas.drawLine(QPoint(m.column(left), m.row(y)), QPoint(m.column(right), m.row(y)),
+                        Pen.color, Pen.width);
+    };
+    auto vertical = [&](double x) {
+        canvas.drawLine(QPoint(m.column(x), m.row(top)), QPoint(m.column(x), m.row(bottom)),
+                        Pen.color, Pen.width);
+    };
+    switch (Shape) {
+    case TShapeType::shHorLine:
+        horizontal(top + heightNative() / 2);
+        break;
+    case TShapeType::shVertLine:
+        vertical(left + widthNative() / 2);
+        break;
+    case TShapeType::shTopAndBottom:
+        horizontal(top);
+        horizontal(bottom);
+        break;
+    case TShapeType::shRightAndLeft:
+        vertical(left);
+        vertical(right);
+        break;
+    case TShapeType::shRectangle:
+    case TShapeType::shCircle: // drawn as its bounding rectangle
+        canvas.fillRect(deviceBox(context, offsetX, offsetY), BrushColor);
+        horizontal(top);
+        horizontal(bottom);
+        vertical(left);
+        vertical(right);
+        break;
+    }
+}
+
+} // namespace lv26

@@ -1,0 +1,36 @@
+#pragma once
+
+// Adapts a dataset of the table layer (TTable and its fields) to the view the report reads.
+
+#include "report/ReportDataSet.h"
+
+namespace lv26 {
+
+class TDataSet;
+
+class TableDataSet : public ReportDataSet {
+public:
+    // Reads `dataSet`, which is not owned and must outlive the adapter. Its component name
+    // is its objectName().
+    explicit TableDataSet(TDataSet* dataSet) : dataSet_(dataSet) {}
+
+    TDataSet* dataSet() const { return dataSet_; }
+
+    QString name() const override;
+    bool isOpen() const override;
+    void first() override;
+    void next() override;
+    bool eof() const override;
+    // For a TTable, the rows of its table file counted through a cursor of its own (the
+    // dataset's current row is not moved); for other datasets, the rows the dataset holds.
+    int recordCount() const override;
+    int fieldIndex(const QString& fieldName) const override;
+    ReportFieldKind fieldKind(int index) const override;
+    QVariant value(int index) const override;
+    QString displayText(int index) const override;
+
+private:
+    TDataSet* dataSet_;
+};
+
+} // namespace lv26

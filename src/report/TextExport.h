@@ -1,0 +1,63 @@
+#pragma once
+
+// The text export: during a text export run every text line an element would draw is put on
+// a grid of characters instead, and each closed page writes its non-empty rows to the file.
+
+#include "report/ReportTypes.h"
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+namespace lv26 {
+
+class TTextExportFilter {
+public:
+    // The export's page holds this many rows, numbered from 0.
+    static constexpr int kPageRows = 201;
+
+    // An export that will write `fileName`; nothing is touched until Start().
+    explicit TTextExportFilter(QString fileName);
+    ~TTextExportFilter();
+    TTextExportFilter(const TTextExportFilter&) = delete;
+    TTextExportFilter& operator=(const TTextExportFilter&) = delete;
+
+    // The name shown for this export and its file extension.
+    static QString description() { return QStringLiteral("Text file"); }
+    static QString extension() { return QStringLiteral("TXT"); }
+    const QString& fileName() const { return fileName_; }
+
+    // Creates the file (replacing one of that name). Character width and line height are
+    // both `reportFontSize` points in tenths of a millimetre; lines per page are
+    // round(paperLength / line height). Raises EReportError with the platform's text when
+    // the file cannot be created.
+    void Start(double paperLength, double reportFontSize);
+    // Empties the page.
+    void NewPage();
+    // Puts `text` on the page: x (the anchor) and y (the line's top) in tenths of a
+    // millimetre from the paper's top-left corner. Rows outside the page are dropped.
+    void TextOut(double x, double y, const QString& text, TAlignment alignment);
+    // Writes the page's non-empty rows among the first linesPerPage(), each followed by a
+    // line break. Raises EReportError when the file cannot be written.
+    void EndPage();
+    // Closes the file. Safe to call more than once.
+    void Finish();
+
+    double characterWidth() const { return charWidth_; }
+    double lineHeight() const { return lineHeight_; }
+    int linesPerPage() const { return linesPerPage_; }
+    // The page's rows (kPageRows of them), for tests.
+    const QStringList& pageRows() const { return rows_; }
+
+private:
+    [[noreturn]] void raiseFileError() const;
+
+    QString fileName_;
+    QFile file_;
+    double charWidth_ = 0;
+    double lineHeight_ = 0;
+    int linesPerPage_ = 0;
+    QStringList rows_;
+};
+
+} // namespace lv26

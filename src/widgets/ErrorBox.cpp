@@ -1,0 +1,48 @@
+#include "widgets/ErrorBox.h"
+
+#include "engine/Error.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace lv26 {
+
+QString titleFromExecutable(const QString& path) {
+    const QString name = QFileInfo(path).completeBaseName();
+    if (name.isEmpty())
+        return name;
+    return name.left(1) + name.mid(1).toLower();
+}
+
+QString applicationTitle() {
+    return titleFromExecutable(QCoreApplication::applicationFilePath());
+}
+
+QString errorBoxText(const QString& message) {
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void showErrorBox(const QString& message) {
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message),
+                    QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void handleCurrentException() {
+    try {
+        throw;
+    } catch (const EAbort&) {
+    } catch (const Error& error) {
+        showErrorBox(error.message());
+    } catch (const std::exception& error) {
+        showErrorBox(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        showErrorBox(QStringLiteral("Unknown error"));
+    }
+}
+
+} // namespace lv26

@@ -1,0 +1,687 @@
+// Tests of the table engine on real table files in a temporary folder: cursor order with blank
+// and duplicate keys, ranges, bookmarks, writes, key violations, row locks within and across
+// processes, read-only files and folders, damaged and foreign files (docs/tables.md).
+
+#include "engine/TableEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace lv26;
+using namespace lv26::engine;
+
+namespace {
+
+// Runs SQL on a file directly, bypassing the engine (to craft foreign files).
+void sql(const QString& path, const QString& statements) {
+    sqlite3* db = nullptr;
+    QVERIFY(sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK);
+    char* error = nullptr;
+    int rc = sqlite3_exec(db, statements.toUtf8().constData(), nullptr, nullptr, &error);
+    QString message = error ? QString::fromUtf8(error) : QString();
+    sqlite3_free(error);
+    sqlite3_close(db);
+    QVERIFY2(rc == SQLITE_OK, qPrintable(message));
+}
+
+// A week row as "Matricula/Semana" with "-" for blank parts.
+QString weekText(const Row& row) {
+    auto part = [](const QVariant& v) { return v.isNull() ? QStringLiteral("-") : v.toString(); };
+    return part(row[0]) + QLatin1Char('/') + part(row[1]);
+}
+
+QStringList readForward(Cursor& cursor) {
+    QStringList seen;
+    Row row;
+    cursor.moveToBof();
+    while (cursor.next(row))
+        seen << weekText(row) + QLatin1Char('#') + row[2].toString();
+    return seen;
+}
+
+QStringList readBackward(Cursor& cursor) {
+    QStringList seen;
+    Row row;
+    cursor.moveToEof();
+    while (cursor.prior(row))
+        seen.prepend(weekText(row) + QLatin1Char('#') + row[2].toString());
+    return seen;
+}
+
+template <typename F> quint16 errorCode(F&& f, QString* message = nullptr) {
+    try {
+        f();
+    } catch (const EEngineError& e) {
+        if (message)
+            *message = e.message();
+        return e.code();
+    }
+    return 0;
+}
+
+Row employee(const QString& matricula, const QString& nome = QStringLiteral("Ana Silva")) {
+    return {matricula, nome, QStringLiteral("52998224725"), QStringLiteral("F"), 12.5, QVariant()};
+}
+
+} // namespace
+
+class TestTableEngine : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString func() const { return dir_.filePath(QStringLiteral("Func.DB")); }
+    QString dados() const { return dir_.filePath(QStringLiteral("Dados.DB")); }
+    std::unique_ptr<Cursor> openFunc(OpenMode mode = OpenMode::ReadWrite) {
+        return open(func(), QStringLiteral("Matricula"), mode);
+    }
+    std::unique_ptr<Cursor> openDados(OpenMode mode = OpenMode::ReadWrite) {
+        return open(dados(), QStringLiteral("Matricula"), mode);
+    }
+    void addWeeks(const QList<Row>& rows) {
+        qsizetype i = 0;
+        appendRows(dados(), [&](Row& row) {
+            if (i == rows.size())
+                return false;
+            row = rows[i++];
+            return true;
+        });
+    }
+    void addEmployees(const QStringList& matriculas) {
+        qsizetype i = 0;
+        appendRows(func(), [&](Row& row) {
+            if (i == matriculas.size())
+                return false;
+            row = employee(matriculas[i++]);
+            return true;
+        });
+    }
+    // Week rows, inserted in an order unlike the index order; the third field tells them apart.
+    void addMixedWeeks() {
+        const QVariant blank;
+        addWeeks({{"00002", 3, 1},
+                  {blank, blank, 2},
+                  {"00001", blank, 3},
+                  {"00001", 2, 4},
+                  {"00001", 1, 5},
+                  {"00001", 2, 6},
+                  {blank, 1, 7},
+                  {"00002", blank, 8},
+                  {blank, blank, 9}});
+    }
+    const QStringList mixedOrder{"-/-#2",     "-/-#9",     "-/1#7",     "00001/-#3", "00001/1#5",
+                                 "00001/2#4", "00001/2#6", "00002/-#8", "00002/3#1"};
+    QProcess* startChild(const QStringList& args);
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void describeReportsTheSchema();
+    void startRestoresTheCursor();
+
+    void readsInIndexOrderWithBlankAndDuplicateKeys();
+    void turnsAroundInTheMiddle();
+    void rangesOnTheFirstIndexField();
+    void bookmarksSurviveChangesAroundThem();
+    void deleteKeepsThePlace();
+    void updateMovesTheCursorWithTheRow();
+    void keyViolationKeepsTheRowAndItsLock();
+    void writesCutTextAndRefuseOutOfRangeNumbers();
+
+    void lockRefusedToAnotherCursor();
+    void lockRefusedToAnotherProcessUntilItDies();
+    void killedWriterLeavesNoHalfWrittenRows();
+
+    void readOnlyFileOpensReadOnly();
+    void readOnlyFolderOpensReadOnly();
+
+    void badFilesFailCleanly_data();
+    void badFilesFailCleanly();
+    void foreignSchemaIsReportedTruthfully();
+    void foreignValuesAreCoerced();
+};
+
+void TestTableEngine::init() {
+    QVERIFY(dir_.isValid());
+    for (const QString& name :
+         QDir(dir_.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile::setPermissions(dir_.filePath(name),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFileInfo(dir_.filePath(name)).isDir() ? (void)QDir(dir_.filePath(name)).removeRecursively()
+                                               : (void)QFile::remove(dir_.filePath(name));
+    }
+    createTables(dir_.path());
+}
+
+void TestTableEngine::cleanup() {
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestTableEngine::describeReportsTheSchema() {
+    const TableDescription f = describe(func());
+    QCOMPARE(f.tableName, func());
+    QStringList columns;
+    for (const ColumnInfo& c : f.columns)
+        columns << QStringLiteral("%1:%2:%3").arg(c.name).arg(int(c.type)).arg(c.size);
+    QCOMPARE(columns, QStringList({"Matricula:0:5", "Nome:0:40", "CPF:0:11", "Sexo:0:1",
+                                   "Sal_Hora:5:0", "HorasNoMes:2:0"}));
+    QCOMPARE(f.indexes.size(), 1);
+    QCOMPARE(f.indexes[0].name, QStringLiteral("Matricula"));
+    QCOMPARE(f.indexes[0].fields, QStringLiteral("Matricula"));
+    QVERIFY(f.indexes[0].primary && f.indexes[0].unique && !f.indexes[0].descending);
+
+    const TableDescription d = describe(dados());
+    QCOMPARE(d.columns.size(), 3);
+    QCOMPARE(d.columns[1].type, ColumnType::Int16);
+    QCOMPARE(d.columns[2].name, QStringLiteral("HorasNaSemana"));
+    QCOMPARE(d.indexes.size(), 1);
+    QCOMPARE(d.indexes[0].name, QStringLiteral("Matricula"));
+    QCOMPARE(d.indexes[0].fields, QStringLiteral("Matricula;Semana"));
+    QVERIFY(!d.indexes[0].primary && !d.indexes[0].unique && !d.indexes[0].expression);
+
+    // createTables never overwrites.
+    QString message;
+    QCOMPARE(errorCode([&] { createTables(dir_.path()); }, &message), codes::TableExists);
+    QCOMPARE(message, QStringLiteral("Table already exists.\nFile: ") + func());
+}
+
+void TestTableEngine::startRestoresTheCursor() {
+    start();
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+}
+
+void TestTableEngine::readsInIndexOrderWithBlankAndDuplicateKeys() {
+    addMixedWeeks();
+    auto cursor = openDados();
+    QCOMPARE(readForward(*cursor), mixedOrder);
+    QCOMPARE(readBackward(*cursor), mixedOrder);
+    // Past the end the cursor stays there; prior() then reads the last row.
+    Row row;
+    cursor->moveToEof();
+    QVERIFY(!cursor->next(row));
+    QVERIFY(!cursor->bookmark().isValid());
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row[2].toInt(), 1);
+}
+
+void TestTableEngine::turnsAroundInTheMiddle() {
+    addMixedWeeks();
+    auto cursor = openDados();
+    Row row;
+    for (int i = 0; i < mixedOrder.size(); ++i) {
+        cursor->moveToBof();
+        for (int j = 0; j <= i; ++j)
+            QVERIFY(cursor->next(row));
+        if (i > 0) {
+            QVERIFY(cursor->prior(row));
+            QCOMPARE(weekText(row) + '#' + row[2].toString(), mixedOrder[i - 1]);
+            QVERIFY(cursor->next(row));
+        }
+        QCOMPARE(weekText(row) + '#' + row[2].toString(), mixedOrder[i]);
+        QVERIFY(cursor->current(row));
+        QCOMPARE(weekText(row) + '#' + row[2].toString(), mixedOrder[i]);
+    }
+}
+
+void TestTableEngine::rangesOnTheFirstIndexField() {
+    addMixedWeeks();
+    auto cursor = openDados();
+    cursor->setRange(QStringLiteral("00001"), QStringLiteral("00001"));
+    QCOMPARE(readForward(*cursor), mixedOrder.mid(3, 4));
+    QCOMPARE(readBackward(*cursor), mixedOrder.mid(3, 4));
+    cursor->setRange(QVariant(), QVariant()); // blank keys only
+    QCOMPARE(readForward(*cursor), mixedOrder.mid(0, 3));
+    QCOMPARE(readBackward(*cursor), mixedOrder.mid(0, 3));
+    cursor->setRange(QString(""), QString("")); // an empty text is stored blank
+    QCOMPARE(readForward(*cursor), mixedOrder.mid(0, 3));
+    cursor->setRange(QVariant(), QStringLiteral("00001")); // from blank up to a key
+    QCOMPARE(readForward(*cursor), mixedOrder.mid(0, 7));
+    QCOMPARE(readBackward(*cursor), mixedOrder.mid(0, 7));
+    cursor->setRange(QStringLiteral("00001"), QStringLiteral("00002"));
+    QCOMPARE(readForward(*cursor), mixedOrder.mid(3));
+    cursor->setRange(QStringLiteral("00003"), QStringLiteral("00003"));
+    QCOMPARE(readForward(*cursor), QStringList());
+    QCOMPARE(readBackward(*cursor), QStringList());
+    cursor->clearRange();
+    QCOMPARE(readForward(*cursor), mixedOrder);
+}
+
+void TestTableEngine::bookmarksSurviveChangesAroundThem() {
+    addMixedWeeks();
+    auto cursor = openDados();
+    auto other = openDados();
+    Row row;
+    cursor->moveToBof();
+    for (int i = 0; i < 5; ++i) // on 00001/1#5
+        cursor->next(row);
+    const Bookmark mark = cursor->bookmark();
+    QVERIFY(mark.isValid());
+    cursor->moveToEof();
+    QVERIFY(cursor->gotoBookmark(mark));
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row[2].toInt(), 5);
+
+    // Another cursor deletes the row: the bookmark still names its place.
+    other->gotoBookmark(mark);
+    other->deleteCurrent();
+    QVERIFY(!cursor->gotoBookmark(mark));
+    QVERIFY(!cursor->current(row));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row[2].toInt(), 4);
+    QVERIFY(cursor->gotoBookmark(cursor->bookmark()));
+    QVERIFY(!cursor->gotoBookmark(mark));
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row[2].toInt(), 3);
+
+    // A row whose key changed is found at its new place.
+    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00002"));
+    QVERIFY(cursor->next(row)); // 00002/-#8
+    const Bookmark moved = cursor->bookmark();
+    other->gotoBookmark(moved);
+    other->lockCurrent(row);
+    other->updateCurrent({"00002", 9, 8});
+    cursor->clearRange();
+    QVERIFY(cursor->gotoBookmark(moved));
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row[2].toInt(), 1); // 00002/3 now comes before 00002/9
+}
+
+void TestTableEngine::deleteKeepsThePlace() {
+    addMixedWeeks();
+    auto cursor = openDados();
+    Row row;
+    cursor->moveToBof();
+    for (int i = 0; i < 4; ++i) // on 00001/-#3
+        cursor->next(row);
+    cursor->deleteCurrent();
+    cursor->deleteCurrent(); // already gone: no error
+    QVERIFY(!cursor->current(row));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row[2].toInt(), 5);
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row[2].toInt(), 7);
+    QCOMPARE(readForward(*cursor).size(), mixedOrder.size() - 1);
+    cursor->moveToEof();
+    QCOMPARE(errorCode([&] { cursor->deleteCurrent(); }), codes::NoCurrentRecord);
+}
+
+void TestTableEngine::updateMovesTheCursorWithTheRow() {
+    addEmployees({"00001", "00002", "00003"});
+    auto cursor = openFunc();
+    Row row;
+    cursor->moveToBof();
+    cursor->next(row);
+    cursor->lockCurrent(row);
+    QVERIFY(cursor->hasLock());
+    row[0] = QStringLiteral("00009");
+    cursor->updateCurrent(row);
+    QVERIFY(!cursor->hasLock());
+    QVERIFY(!cursor->next(row)); // stands on the last row now
+    cursor->insertRow(employee(QStringLiteral("00000")));
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00000"));
+    QVERIFY(!cursor->prior(row));
+}
+
+void TestTableEngine::keyViolationKeepsTheRowAndItsLock() {
+    addEmployees({"00001", "00002"});
+    auto cursor = openFunc();
+    QString message;
+    QCOMPARE(errorCode([&] { cursor->insertRow(employee(QStringLiteral("00002"))); }, &message),
+             codes::KeyViolation);
+    QCOMPARE(message, QStringLiteral("Key violation.\nTable: ") + func());
+
+    Row row;
+    cursor->moveToBof();
+    cursor->next(row);
+    cursor->lockCurrent(row);
+    row[0] = QStringLiteral("00002");
+    row[1] = QStringLiteral("Changed");
+    QCOMPARE(errorCode([&] { cursor->updateCurrent(row); }), codes::KeyViolation);
+    QVERIFY(cursor->hasLock());
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00001"));
+    QCOMPARE(row[1].toString(), QStringLiteral("Ana Silva"));
+    // Blank keys are not duplicates of each other.
+    cursor->insertRow(employee(QString()));
+    cursor->insertRow(employee(QString()));
+}
+
+void TestTableEngine::writesCutTextAndRefuseOutOfRangeNumbers() {
+    auto cursor = openFunc();
+    cursor->insertRow({"0000123", QString(50, 'x'), QString(), "F", 1, 7});
+    Row row;
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00001"));
+    QCOMPARE(row[1].toString().size(), 40);
+    QVERIFY(row[2].isNull()); // an empty text is stored blank
+    QCOMPARE(row[4].toDouble(), 1.0);
+    QCOMPARE(row[5].toInt(), 7);
+    QCOMPARE(errorCode([&] {
+                 cursor->insertRow({"2", "N", {}, {}, {}, 3000000000LL});
+             }),
+             codes::InvalidValue);
+    auto weeks = openDados();
+    QString message;
+    QCOMPARE(errorCode([&] { weeks->insertRow({"1", 40000, 1}); }, &message), codes::InvalidValue);
+    QVERIFY2(message.contains(QLatin1String("Semana")), qPrintable(message));
+    weeks->insertRow({"1", -32768, 32767});
+    QVERIFY(weeks->current(row));
+    QCOMPARE(row[1].toInt(), -32768);
+}
+
+void TestTableEngine::lockRefusedToAnotherCursor() {
+    addEmployees({"00001", "00002"});
+    auto a = openFunc();
+    auto b = openFunc();
+    Row row;
+    a->next(row);
+    b->next(row);
+    a->lockCurrent(row);
+    QString message;
+    QCOMPARE(errorCode([&] { b->lockCurrent(row); }, &message), codes::RecordLocked);
+    QCOMPARE(message, QStringLiteral("Record locked by another user.\nTable: ") + func());
+    QCOMPARE(errorCode([&] { b->updateCurrent(employee("00001", "X")); }), codes::RecordLocked);
+    QCOMPARE(errorCode([&] { b->deleteCurrent(); }), codes::RecordLocked);
+    b->next(row);
+    b->lockCurrent(row); // another row is free
+    a->releaseLock();
+    b->moveToBof();
+    b->next(row);
+    b->lockCurrent(row);
+    QVERIFY(b->hasLock());
+}
+
+QProcess* TestTableEngine::startChild(const QStringList& args) {
+    auto* child = new QProcess(this);
+    child->start(QCoreApplication::applicationFilePath(), args);
+    if (!child->waitForStarted(10000))
+        return child;
+    child->waitForReadyRead(20000);
+    return child;
+}
+
+void TestTableEngine::lockRefusedToAnotherProcessUntilItDies() {
+    addEmployees({"00001", "00002"});
+    QProcess* child =
+        startChild({QStringLiteral("--hold-lock"), dir_.path(), QStringLiteral("00002")});
+    QCOMPARE(child->readAllStandardOutput().trimmed(), QByteArray("locked"));
+    auto cursor = openFunc();
+    Row row;
+    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00002"));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(errorCode([&] { cursor->lockCurrent(row); }), codes::RecordLocked);
+    ::kill(pid_t(child->processId()), SIGKILL);
+    QVERIFY(child->waitForFinished(10000));
+    cursor->lockCurrent(row);
+    QVERIFY(cursor->hasLock());
+}
+
+void TestTableEngine::killedWriterLeavesNoHalfWrittenRows() {
+    addEmployees({"00001"});
+    // One child appends rows one transaction each, another in one endless transaction.
+    QProcess* single =
+        startChild({QStringLiteral("--write-forever"), dir_.path(), QStringLiteral("single")});
+    QProcess* bulk =
+        startChild({QStringLiteral("--write-forever"), dir_.path(), QStringLiteral("bulk")});
+    QTest::qWait(300);
+    ::kill(pid_t(single->processId()), SIGKILL);
+    ::kill(pid_t(bulk->processId()), SIGKILL);
+    QVERIFY(single->waitForFinished(10000) && bulk->waitForFinished(10000));
+    auto weeks = openDados();
+    Row row;
+    int rows = 0;
+    while (weeks->next(row)) {
+        ++rows;
+        QCOMPARE(row[0].toString(), QStringLiteral("00001"));
+        QCOMPARE(row[2].toInt(), row[1].toInt() % 100); // both fields of the row or none
+    }
+    QVERIFY(rows > 0); // the single-row writer committed some, the bulk writer none
+    auto employees = openFunc();
+    QVERIFY(employees->next(row));
+    QVERIFY(!employees->next(row));
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(dados()).constData(), &db);
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    QCOMPARE(sqlite3_step(check), SQLITE_ROW);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(check, 0))),
+             QByteArray("ok"));
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+}
+
+void TestTableEngine::readOnlyFileOpensReadOnly() {
+    addEmployees({"00001", "00002"});
+    QFile::setPermissions(func(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    QString message;
+    QCOMPARE(errorCode([&] { openFunc(); }, &message), readOnlyCode());
+    QVERIFY(message.startsWith(QLatin1String("Table is read only.")));
+    auto cursor = openFunc(OpenMode::ReadOnly);
+    QVERIFY(cursor->isReadOnly());
+    Row row;
+    QVERIFY(cursor->next(row) && cursor->next(row) && !cursor->next(row));
+    cursor->moveToBof();
+    cursor->next(row);
+    QCOMPARE(errorCode([&] { cursor->lockCurrent(row); }), readOnlyCode());
+    QCOMPARE(errorCode([&] { cursor->insertRow(employee("00003")); }), readOnlyCode());
+    QCOMPARE(errorCode([&] { cursor->deleteCurrent(); }), readOnlyCode());
+    QFile::setPermissions(func(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void TestTableEngine::readOnlyFolderOpensReadOnly() {
+    addEmployees({"00001", "00002"});
+    const QStringList before = QDir(dir_.path()).entryList(QDir::Files);
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner);
+    QCOMPARE(errorCode([&] { openFunc(); }), readOnlyCode());
+    QCOMPARE(describe(func()).columns.size(), 6);
+    auto cursor = openFunc(OpenMode::ReadOnly);
+    Row row;
+    QVERIFY(cursor->next(row) && cursor->next(row) && !cursor->next(row));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), before);
+}
+
+void TestTableEngine::badFilesFailCleanly_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("detail"); // a line the message must contain
+    QTest::newRow("missing") << "missing" << int(codes::TableNotFound) << "";
+    QTest::newRow("zero length") << "empty" << int(codes::NotATable) << "The file holds no table.";
+    QTest::newRow("garbage") << "garbage" << int(codes::NotATable) << "file is not a database";
+    QTest::newRow("truncated") << "truncated" << int(codes::NotATable) << "";
+    QTest::newRow("folder") << "folder" << int(codes::NotATable) << "The name is a folder.";
+    QTest::newRow("unreadable") << "unreadable" << int(codes::AccessDenied) << "";
+    QTest::newRow("two tables") << "two" << int(codes::NotATable)
+                                << "The file holds 2 tables; a table file holds one.";
+    QTest::newRow("no table") << "view" << int(codes::NotATable) << "The file holds no table.";
+    QTest::newRow("without rowid")
+        << "norowid" << int(codes::NotATable) << "The table has no row identity (WITHOUT ROWID).";
+}
+
+void TestTableEngine::badFilesFailCleanly() {
+    QFETCH(QString, kind);
+    QFETCH(int, code);
+    QFETCH(QString, detail);
+    const QString path = dir_.filePath(QStringLiteral("Bad.DB"));
+    if (kind == QLatin1String("empty") || kind == QLatin1String("garbage") ||
+        kind == QLatin1String("unreadable")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (kind != QLatin1String("empty"))
+            file.write(QByteArray(5000, '\x5a'));
+    } else if (kind == QLatin1String("truncated")) {
+        int n = 0;
+        appendRows(func(), [&](Row& row) {
+            row = employee(QString::number(10000 + n), QString(40, 'n'));
+            return ++n <= 3000;
+        });
+        QFile::copy(func(), path);
+        QFile file(path);
+        QVERIFY(file.resize(file.size() / 3));
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("Bad.DB")));
+    } else if (kind == QLatin1String("two")) {
+        sql(path, "CREATE TABLE a (x); CREATE TABLE b (y);");
+    } else if (kind == QLatin1String("view")) {
+        sql(path, "CREATE VIEW v AS SELECT 1;");
+    } else if (kind == QLatin1String("norowid")) {
+        sql(path, "CREATE TABLE w (Matricula CHAR(5) PRIMARY KEY) WITHOUT ROWID;");
+    }
+    if (kind == QLatin1String("unreadable"))
+        QFile::setPermissions(path, {});
+    QString describeMessage, openMessage;
+    QCOMPARE(int(errorCode([&] { describe(path); }, &describeMessage)), code);
+    QCOMPARE(int(errorCode([&] { open(path, QStringLiteral("Matricula"), OpenMode::ReadOnly); },
+                           &openMessage)),
+             code);
+    QVERIFY2(describeMessage.contains(QStringLiteral("File: ") + path),
+             qPrintable(describeMessage));
+    if (!detail.isEmpty())
+        QVERIFY2(describeMessage.split('\n').contains(detail), qPrintable(describeMessage));
+    if (kind == QLatin1String("missing"))
+        QCOMPARE(describeMessage, QStringLiteral("Table does not exist.\nFile: ") + path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void TestTableEngine::foreignSchemaIsReportedTruthfully() {
+    const QString path = dir_.filePath(QStringLiteral("Other.DB"));
+    sql(path, "CREATE TABLE o (Matricula TEXT, Nome CHAR(30), Foto BLOB, Valor DOUBLE, "
+              "Id INTEGER PRIMARY KEY, Sem SMALLINT);"
+              "CREATE INDEX Desc ON o (Matricula DESC);"
+              "CREATE INDEX Expr ON o (lower(Nome));"
+              "CREATE INDEX Part ON o (Nome) WHERE Sem > 0;"
+              "CREATE UNIQUE INDEX NoCase ON o (Nome COLLATE NOCASE, Sem);");
+    const TableDescription d = describe(path);
+    QCOMPARE(d.columns[0].type, ColumnType::Text);
+    QCOMPARE(d.columns[0].size, 0);
+    QCOMPARE(d.columns[1].size, 30);
+    QCOMPARE(d.columns[2].type, ColumnType::Other);
+    QCOMPARE(d.columns[2].declaredType, QStringLiteral("BLOB"));
+    QCOMPARE(d.columns[3].type, ColumnType::Float);
+    QCOMPARE(d.columns[4].type, ColumnType::AutoInc);
+    QHash<QString, IndexInfo> indexes;
+    for (const IndexInfo& i : d.indexes)
+        indexes.insert(i.name, i);
+    QVERIFY(indexes.value("Id").primary);
+    QVERIFY(indexes.value("Desc").descending);
+    QVERIFY(indexes.value("Expr").expression);
+    QVERIFY(indexes.value("Part").expression);
+    QVERIFY(indexes.value("NoCase").caseInsensitive && indexes.value("NoCase").unique);
+    QCOMPARE(indexes.value("NoCase").fields, QStringLiteral("Nome;Sem"));
+    QCOMPARE(errorCode([&] { open(path, "Desc", OpenMode::ReadOnly); }), codes::IndexNotUsable);
+    QCOMPARE(errorCode([&] { open(path, "Expr", OpenMode::ReadOnly); }), codes::IndexNotUsable);
+    QString message;
+    QCOMPARE(errorCode([&] { open(path, "Matricula", OpenMode::ReadOnly); }, &message),
+             codes::IndexNotFound);
+    QCOMPARE(message,
+             QStringLiteral("Index does not exist.\nTable: %1\nIndex: Matricula").arg(path));
+
+    // A case-insensitive index orders and seeks case-insensitively.
+    sql(path, "INSERT INTO o (Nome, Sem) VALUES ('b', 1), ('A', 1), ('a', 2), ('C', 1);");
+    auto cursor = open(path, "NoCase", OpenMode::ReadOnly);
+    QStringList order;
+    Row row;
+    while (cursor->next(row))
+        order << row[1].toString() + row[5].toString();
+    QCOMPARE(order, QStringList({"A1", "a2", "b1", "C1"}));
+    cursor->setRange("a", "B");
+    cursor->moveToEof();
+    order.clear();
+    while (cursor->prior(row))
+        order << row[1].toString() + row[5].toString();
+    QCOMPARE(order, QStringList({"b1", "a2", "A1"}));
+    // The rowid-alias key is usable as an index.
+    auto byId = open(path, "Id", OpenMode::ReadOnly);
+    QVERIFY(byId->next(row));
+    QCOMPARE(row[4].toInt(), 1);
+}
+
+void TestTableEngine::foreignValuesAreCoerced() {
+    sql(dados(), "INSERT INTO Dados VALUES ('TOOLONGKEY', 'abc', 70000), ('00001', 2.5, '12'),"
+                 "('00001', x'00ff', -40000), ('00001', 3, 1e300);");
+    sql(func(), "INSERT INTO Func VALUES ('00001', 'Nome', '1', 'M', 'xyz', 'abc'),"
+                "('00002', 42, NULL, NULL, '12.5', 2147483648);");
+    auto weeks = openDados();
+    QStringList seen;
+    Row row;
+    while (weeks->next(row))
+        seen << weekText(row) + '#' + (row[2].isNull() ? QStringLiteral("-") : row[2].toString());
+    // Out-of-range, fractional, text and blob numbers read blank; over-long text is cut.
+    QCOMPARE(seen, QStringList({"00001/-#12", "00001/3#-", "00001/-#-", "TOOLO/-#-"}));
+    QCOMPARE(readBackward(*weeks).size(), 4);
+    auto employees = openFunc();
+    QVERIFY(employees->next(row));
+    QVERIFY(row[4].isNull() && row[5].isNull());
+    QVERIFY(employees->next(row));
+    QCOMPARE(row[1].toString(), QStringLiteral("42"));
+    QCOMPARE(row[4].toDouble(), 12.5);
+    QVERIFY(row[5].isNull());
+
+    // A row with a negative identity can be locked like any other.
+    sql(func(), "INSERT INTO Func (rowid, Matricula) VALUES (-5, '00009');");
+    auto other = openFunc();
+    for (Cursor* c : {employees.get(), other.get()}) {
+        c->setRange(QStringLiteral("00009"), QStringLiteral("00009"));
+        QVERIFY(c->next(row));
+    }
+    employees->lockCurrent(row);
+    QCOMPARE(errorCode([&] { other->lockCurrent(row); }), codes::RecordLocked);
+}
+
+// Child modes run by the tests above in a separate process.
+static int childMain(const QStringList& args) {
+    try {
+        if (args.value(1) == QLatin1String("--hold-lock")) {
+            auto cursor = open(QDir(args[2]).filePath("Func.DB"), "Matricula", OpenMode::ReadWrite);
+            cursor->setRange(args[3], args[3]);
+            Row row;
+            if (!cursor->next(row))
+                return 1;
+            cursor->lockCurrent(row);
+            std::puts("locked");
+            std::fflush(stdout);
+            ::pause();
+        } else if (args.value(1) == QLatin1String("--write-forever")) {
+            const QString path = QDir(args[2]).filePath("Dados.DB");
+            std::puts("writing");
+            std::fflush(stdout);
+            int n = 0;
+            if (args.value(3) == QLatin1String("bulk")) {
+                appendRows(path, [&](Row& row) {
+                    ++n;
+                    row = {"00001", n % 30000, n % 30000 % 100};
+                    return true;
+                });
+            }
+            auto cursor = open(path, "Matricula", OpenMode::ReadWrite);
+            for (;;) {
+                ++n;
+                cursor->insertRow({"00001", n % 30000, n % 30000 % 100});
+            }
+        }
+    } catch (const Error& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return 1;
+}
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() > 1 && args[1].startsWith(QLatin1String("--")) &&
+        (args[1] == QLatin1String("--hold-lock") || args[1] == QLatin1String("--write-forever")))
+        return childMain(args);
+    TestTableEngine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_TableEngine.moc"

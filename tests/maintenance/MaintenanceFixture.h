@@ -1,0 +1,137 @@
+#pragma once
+
+// Shared verbs of the maintenance-window tests: real tables in a temporary folder, the data
+// module over them, Form2 shown, keys sent where the focus is, and modal boxes answered.
+
+#include "data/Unit3.h"
+#include "engine/TableEngine.h"
+#include "maintenance/DataGrid.h"
+#include "maintenance/RecordNavigator.h"
+#include "maintenance/Unit2.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace lv26::test {
+
+// What a modal box showed before the test answered it.
+struct BoxSeen {
+    bool seen = false;
+    QString text;
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+class MaintenanceFixture {
+public:
+    ~MaintenanceFixture() { close(); }
+
+    // Fresh tables with `employees` employees ("00001", ...; Nome "Func N", Sexo "M",
+    // Sal_Hora 10) and `weeks` week rows each (Semana 1.., 40 hours); Dados and Form2 over
+    // them, Form2 shown (not modally) and active.
+    void open(int employees, int weeks) {
+        close();
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        engine::createTables(dir_->path());
+        QDir::setCurrent(dir_->path());
+        int n = 0;
+        engine::appendRows(QStringLiteral("Func.DB"), [&](engine::Row& row) {
+            if (n >= employees)
+                return false;
+            ++n;
+            row = {matricula(n), QStringLiteral("Func %1").arg(n),
+                   QVariant(),   QStringLiteral("M"),
+                   10.0,         QVariant()};
+            return true;
+        });
+        int w = 0;
+        engine::appendRows(QStringLiteral("Dados.DB"), [&](engine::Row& row) {
+            if (w >= employees * weeks)
+                return false;
+            row = {matricula(w / weeks + 1), w % weeks + 1, 40};
+            ++w;
+            return true;
+        });
+        Dados = new TDados;
+        Form2 = new TForm2;
+        Form2->show();
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+    }
+
+    void close() {
+        delete Form2;
+        Form2 = nullptr;
+        delete Dados;
+        Dados = nullptr;
+        if (dir_)
+            QDir::setCurrent(QDir::tempPath());
+        dir_.reset();
+    }
+
+    static QString matricula(int n) { return QStringLiteral("%1").arg(n, 5, 10, QLatin1Char('0')); }
+
+    // Keys and characters go to the widget that has the focus at that moment (the grid or
+    // its cell editor).
+    // (Inside a modal loop the offscreen platform may report no focus widget although the
+    // window has one: the window's own focus widget then takes the key.)
+    static QWidget* target() {
+        QWidget* focused = QApplication::focusWidget();
+        return focused ? focused : Form2->focusWidget();
+    }
+    static void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QTest::keyClick(target(), k, mods);
+    }
+    static void type(const QString& text) {
+        for (const QChar c : text)
+            QTest::keyClick(target(), c.toLatin1());
+    }
+
+    // Focuses `grid` on its column `col`.
+    static void focusCell(TDataGrid* grid, int col) {
+        if (!grid->window()->isActiveWindow()) {
+            grid->window()->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(grid->window()));
+        }
+        grid->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(grid->window()->focusWidget(), grid);
+        grid->setCurrentColumn(col);
+        QCOMPARE(grid->currentColumn(), col);
+    }
+
+    // Answers the next modal message box with `button`, recording what it showed.
+    static std::shared_ptr<BoxSeen> answerBox(QMessageBox::StandardButton button) {
+        auto seen = std::make_shared<BoxSeen>();
+        auto* timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [seen, timer, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            seen->seen = true;
+            seen->text = box->text();
+            seen->title = box->windowTitle();
+            seen->icon = box->icon();
+            timer->stop();
+            timer->deleteLater();
+            box->button(button)->click();
+        });
+        timer->start();
+        return seen;
+    }
+
+    static TTable* employees() { return Dados->Table1; }
+    static TTable* weeks() { return Dados->Table2; }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+} // namespace lv26::test

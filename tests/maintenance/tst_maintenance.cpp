@@ -1,0 +1,370 @@
+// The maintenance window on real tables: the navigator's enabled buttons and confirmation,
+// the grids' keys, cell editing and its failures, leaving a grid, closing and reopening.
+
+#include "MaintenanceFixture.h"
+
+#include "widgets/BitBtn.h"
+#include "widgets/Panel.h"
+
+#include <QLocale>
+
+using namespace lv26;
+using namespace lv26::test;
+using Nav = TRecordNavigator;
+
+namespace {
+
+enum EmployeeCol { cMatricula, cNome, cCPF, cSexo, cSal_Hora };
+enum WeekCol { wMatricula, wSemana, wHoras, wSal_semanal };
+
+QList<Nav::NavigateBtn> enabledOf(const TRecordNavigator* navigator) {
+    QList<Nav::NavigateBtn> on;
+    for (int i = 0; i < Nav::buttonCount; ++i)
+        if (navigator->button(Nav::NavigateBtn(i))->isEnabled())
+            on << Nav::NavigateBtn(i);
+    return on;
+}
+
+QString currentMatricula() {
+    return Dados->Table1Matricula->AsString();
+}
+
+} // namespace
+
+class TestMaintenance : public QObject {
+    Q_OBJECT
+
+private:
+    MaintenanceFixture f;
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil)); }
+    void cleanup() { f.close(); }
+
+    // ---- navigator --------------------------------------------------------------------------
+
+    void navigatorOnEmptyTableAllowsOnlyInsertEditRefresh() {
+        f.open(0, 0);
+        const auto* nav = Form2->DBNavigator;
+        QCOMPARE(enabledOf(nav),
+                 (QList<Nav::NavigateBtn>{Nav::nbInsert, Nav::nbEdit, Nav::nbRefresh}));
+        QCOMPARE(nav->button(Nav::nbRefresh)->toolTip(), QStringLiteral("Refazer(Refresh)"));
+        // Typing a character into the empty employee grid starts a new row.
+        f.focusCell(Form2->DBGrid1, cMatricula);
+        f.type(QStringLiteral("7"));
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QCOMPARE(Form2->DBGrid1->cellEditor()->text(), QStringLiteral("7"));
+        QCOMPARE(enabledOf(nav), (QList<Nav::NavigateBtn>{Nav::nbInsert, Nav::nbPost, Nav::nbCancel,
+                                                          Nav::nbRefresh}));
+    }
+
+    void navigatorFollowsPositionAndEditing() {
+        f.open(3, 0);
+        auto* nav = Form2->DBNavigator;
+        QCOMPARE(enabledOf(nav).mid(0, 4),
+                 (QList<Nav::NavigateBtn>{Nav::nbNext, Nav::nbLast, Nav::nbInsert, Nav::nbDelete}));
+        QTest::mouseClick(nav->button(Nav::nbLast), Qt::LeftButton);
+        QCOMPARE(currentMatricula(), QStringLiteral("00003"));
+        QVERIFY(nav->button(Nav::nbFirst)->isEnabled());
+        QVERIFY(!nav->button(Nav::nbNext)->isEnabled());
+        QVERIFY(!nav->button(Nav::nbLast)->isEnabled());
+        QVERIFY(!nav->hasFocus()); // a click never gives the navigator the focus
+        QCOMPARE(nav->markedButton(), Nav::nbLast);
+        QTest::mouseClick(nav->button(Nav::nbEdit), Qt::LeftButton);
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        QVERIFY(nav->button(Nav::nbPost)->isEnabled());
+        QVERIFY(nav->button(Nav::nbCancel)->isEnabled());
+        QVERIFY(!nav->button(Nav::nbEdit)->isEnabled());
+        QTest::mouseClick(nav->button(Nav::nbCancel), Qt::LeftButton);
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        QTest::mouseClick(nav->button(Nav::nbFirst), Qt::LeftButton);
+        QVERIFY(!nav->button(Nav::nbFirst)->isEnabled());
+        QVERIFY(!nav->button(Nav::nbPrior)->isEnabled());
+    }
+
+    void navigatorKeyboardFromCloseButton() {
+        f.open(3, 0);
+        Form2->BitBtn1->setFocus(Qt::OtherFocusReason);
+        f.key(Qt::Key_Right);
+        QVERIFY(Form2->DBNavigator->hasFocus());
+        f.key(Qt::Key_Left); // stays on the first button
+        f.key(Qt::Key_Right);
+        f.key(Qt::Key_Right);
+        f.key(Qt::Key_Up); // kept, does nothing
+        QVERIFY(Form2->DBNavigator->hasFocus());
+        QCOMPARE(Form2->DBNavigator->markedButton(), Nav::nbNext);
+        f.key(Qt::Key_Space);
+        QCOMPARE(currentMatricula(), QStringLiteral("00002"));
+        f.key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), Form2->BitBtn1);
+    }
+
+    void deleteAsksFirst() {
+        f.open(3, 0);
+        auto* nav = Form2->DBNavigator;
+        auto seen = f.answerBox(QMessageBox::Cancel);
+        QTest::mouseClick(nav->button(Nav::nbDelete), Qt::LeftButton);
+        QVERIFY(seen->seen);
+        QCOMPARE(seen->text, QStringLiteral("Delete record?"));
+        QCOMPARE(seen->title, QStringLiteral("Confirm"));
+        QCOMPARE(seen->icon, QMessageBox::Question);
+        QCOMPARE(currentMatricula(), QStringLiteral("00001"));
+
+        seen = f.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(nav->button(Nav::nbDelete), Qt::LeftButton);
+        QVERIFY(seen->seen);
+        QCOMPARE(currentMatricula(), QStringLiteral("00002"));
+
+        // Ctrl+Del in the grid asks the same question.
+        f.focusCell(Form2->DBGrid1, cNome);
+        seen = f.answerBox(QMessageBox::Ok);
+        f.key(Qt::Key_Delete, Qt::ControlModifier);
+        QVERIFY(seen->seen);
+        QCOMPARE(currentMatricula(), QStringLiteral("00003"));
+    }
+
+    void nextRepeatsWhileHeld() {
+        f.open(40, 0);
+        QAbstractButton* next = Form2->DBNavigator->button(Nav::nbNext);
+        QTest::mousePress(next, Qt::LeftButton);
+        QTest::qWait(150);
+        QCOMPARE(currentMatricula(), QStringLiteral("00001")); // nothing before 400 ms
+        QTest::qWait(650);
+        QTest::mouseRelease(next, Qt::LeftButton);
+        // First repeat at 400 ms, then every 100 ms, and the release clicks once more.
+        const int moved = currentMatricula().toInt() - 1;
+        QVERIFY2(moved >= 2 && moved <= 8, qPrintable(QString::number(moved)));
+    }
+
+    // ---- grid rows ----------------------------------------------------------------------
+
+    void downOnLastEmployeeAppendsAndUpRemoves() {
+        f.open(3, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cNome);
+        f.key(Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(currentMatricula(), QStringLiteral("00003"));
+        f.key(Qt::Key_Down);
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QCOMPARE(grid->rowCount(), 4);
+        f.key(Qt::Key_Down); // from the untouched new row: nothing
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QCOMPARE(grid->rowCount(), 4);
+        f.key(Qt::Key_Up);
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        QCOMPARE(grid->rowCount(), 3);
+        QCOMPARE(currentMatricula(), QStringLiteral("00003"));
+    }
+
+    void downFromTypedWeekPostsAndAppendsForTheEmployee() {
+        f.open(2, 2);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.key(Qt::Key_Down);
+        QCOMPARE(f.weeks()->State(), DataSetState::Browse);
+        f.type(QStringLiteral("7"));
+        QCOMPARE(f.weeks()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Down);
+        QCOMPARE(f.weeks()->State(), DataSetState::Insert);
+        QCOMPARE(Dados->Table2Matricula->AsString(), QStringLiteral("00001"));
+        QCOMPARE(grid->cellText(grid->activeRow() - 1, wHoras), QStringLiteral("7"));
+        // The new row was not changed by the user: leaving it drops it.
+        f.key(Qt::Key_Up);
+        QCOMPARE(f.weeks()->State(), DataSetState::Browse);
+        QCOMPARE(grid->rowCount(), 2);
+    }
+
+    void tabSkipsCalculatedColumnAndWraps() {
+        f.open(1, 2);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.key(Qt::Key_Tab);
+        QCOMPARE(grid->currentColumn(), int(wMatricula));
+        QCOMPARE(grid->activeRow(), 1);
+        f.key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(grid->currentColumn(), int(wHoras));
+        QCOMPARE(grid->activeRow(), 0);
+        f.key(Qt::Key_Backtab, Qt::ShiftModifier);
+        f.key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(grid->currentColumn(), int(wMatricula));
+        f.key(Qt::Key_Backtab, Qt::ShiftModifier); // first row: stays, last tab stop
+        QCOMPARE(grid->currentColumn(), int(wHoras));
+        QCOMPARE(grid->activeRow(), 0);
+        f.key(Qt::Key_Down);
+        f.key(Qt::Key_Tab); // past the last row: appends
+        QCOMPARE(f.weeks()->State(), DataSetState::Insert);
+        QCOMPARE(grid->currentColumn(), int(wMatricula));
+    }
+
+    void escapeRestoresCellThenCancelsRow() {
+        f.open(2, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cNome);
+        f.type(QStringLiteral("Ana"));
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Ana"));
+        QVERIFY(grid->cellChanged());
+        f.key(Qt::Key_Escape);
+        QVERIFY(!grid->cellChanged());
+        QVERIFY(!grid->editorMode());
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Func 1"));
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Escape);
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        QCOMPARE(Dados->Table1Nome->AsString(), QStringLiteral("Func 1"));
+        QVERIFY(Form2->isVisible()); // Esc never closes the window
+    }
+
+    // ---- cell values ----------------------------------------------------------------------
+
+    void outOfRangeHoursKeepEditorText() {
+        f.open(1, 1);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.type(QStringLiteral("40000"));
+        auto seen = f.answerBox(QMessageBox::Ok);
+        f.key(Qt::Key_Return);
+        QVERIFY(seen->seen);
+        QCOMPARE(seen->text, QStringLiteral("40000 is not a valid value for field 'HorasNaSemana'. "
+                                            "The allowed range is -32768 to 32767."));
+        QCOMPARE(seen->icon, QMessageBox::Critical);
+        QVERIFY(grid->editorMode());
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("40000"));
+        QCOMPARE(Dados->Table2HorasNaSemana->AsInteger(), 40);
+    }
+
+    void cpfKeepsTheDigitsTyped() {
+        f.open(2, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cCPF);
+        f.type(QStringLiteral("123a456789")); // "a" is refused with a beep
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("123.456.789---"));
+        f.key(Qt::Key_Down);
+        f.key(Qt::Key_Up);
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        QCOMPARE(Dados->Table1CPF->Value().toString(), QStringLiteral("123456789"));
+        QCOMPARE(Dados->Table1CPF->DisplayText(), QStringLiteral("123.456.789-  "));
+    }
+
+    void blankNameFailsOnLeavingTheRow() {
+        f.open(2, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cMatricula);
+        f.key(Qt::Key_End, Qt::ControlModifier);
+        f.key(Qt::Key_Down);
+        f.type(QStringLiteral("00009"));
+        auto seen = f.answerBox(QMessageBox::Ok);
+        f.key(Qt::Key_Up);
+        QVERIFY(seen->seen);
+        QCOMPARE(seen->text, QStringLiteral("Field 'Nome' must have a value."));
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QCOMPARE(grid->currentColumn(), int(cNome));
+        QVERIFY(grid->editorMode());
+        QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+    }
+
+    void gridBuffersOnlyVisibleRows() {
+        f.open(300, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        QVERIFY(grid->rowCount() <= grid->visibleRowCount());
+        QCOMPARE(f.employees()->BufferCount(), grid->visibleRowCount());
+        const qint64 before = f.employees()->RowsRead();
+        f.focusCell(grid, cNome);
+        f.key(Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(currentMatricula(), QStringLiteral("00300"));
+        QVERIFY(f.employees()->RowsRead() - before < 3 * grid->visibleRowCount());
+        QCOMPARE(grid->scrollPosition(), 4);
+    }
+
+    // ---- the window ---------------------------------------------------------------------
+
+    void closingKeyC() {
+        f.open(2, 0);
+        Form2->hide();
+        // Right after showing, the focus is on the top panel: C closes.
+        bool closedByC = false;
+        QTimer::singleShot(3000, Form2, [] { Form2->close(); }); // a failed step ends the loop
+        QTimer::singleShot(0, [&] {
+            QVERIFY(QTest::qWaitForWindowActive(Form2));
+            QCOMPARE(Form2->focusWidget(), Form2->Panel1);
+            f.key(Qt::Key_Escape);
+            QVERIFY(Form2->isVisible());
+            f.type(QStringLiteral("c"));
+            closedByC = !Form2->isVisible();
+        });
+        QCOMPARE(Form2->exec(), int(mrCancel));
+        QVERIFY(closedByC);
+        // Once the focus is in a grid, C is typed into the cell.
+        QTimer::singleShot(3000, Form2, [] { Form2->close(); });
+        QTimer::singleShot(0, [&] {
+            QVERIFY(QTest::qWaitForWindowActive(Form2));
+            f.focusCell(Form2->DBGrid1, cNome);
+            f.type(QStringLiteral("c"));
+            QVERIFY(Form2->isVisible());
+            QCOMPARE(Form2->DBGrid1->cellEditor()->text(), QStringLiteral("c"));
+            Form2->close();
+        });
+        Form2->exec();
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+    }
+
+    void pendingEditSurvivesCloseAndReopen() {
+        f.open(2, 0);
+        const QPoint firstPlace = Form2->pos();
+        f.focusCell(Form2->DBGrid1, cNome);
+        f.type(QStringLiteral("Nova"));
+        Form2->move(firstPlace + QPoint(30, 20));
+        // The close button takes the focus from the grid, which stores the cell first.
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QVERIFY(!Form2->isVisible());
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        QCOMPARE(Dados->Table1Nome->AsString(), QStringLiteral("Nova"));
+        QTimer::singleShot(3000, Form2, [] { Form2->close(); });
+        QTimer::singleShot(0, [&] {
+            QCOMPARE(Form2->pos(), firstPlace + QPoint(30, 20));
+            QCOMPARE(f.employees()->State(), DataSetState::Edit);
+            QCOMPARE(Form2->DBGrid1->cellText(0, cNome), QStringLiteral("Nova"));
+            Form2->close();
+        });
+        QCOMPARE(Form2->exec(), int(mrCancel));
+    }
+
+    void failedCellKeepsFocusAndDropsTheClick() {
+        f.open(1, 1);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wSemana);
+        f.type(QStringLiteral("abc"));
+        auto seen = f.answerBox(QMessageBox::Ok);
+        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        QTRY_VERIFY(seen->seen);
+        QCOMPARE(seen->text,
+                 QStringLiteral("'abc' is not a valid integer value for field 'Semana'"));
+        QVERIFY(Form2->isVisible());
+        QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("abc"));
+    }
+
+    void untouchedNewRowDroppedWhenFocusLeaves() {
+        f.open(2, 0);
+        f.focusCell(Form2->DBGrid1, cNome);
+        f.key(Qt::Key_Insert);
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QTest::mouseClick(Form2->DBGrid2->viewport(), Qt::LeftButton, {}, QPoint(40, 30));
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+    }
+
+    void resizingGrowsOnlyTheWeeksGrid() {
+        f.open(1, 1);
+        const int employeesHeight = Form2->Panel2->height();
+        const int weeksHeight = Form2->Panel3->height();
+        QCOMPARE(Form2->Panel1->height(), 41);
+        QCOMPARE(employeesHeight, 137);
+        Form2->resize(Form2->width() + 50, Form2->height() + 100);
+        QTRY_COMPARE(Form2->Panel3->height(), weeksHeight + 100);
+        QCOMPARE(Form2->Panel2->height(), employeesHeight);
+        QCOMPARE(Form2->DBNavigator->geometry(), QRect(8, 8, 240, 25));
+    }
+};
+
+QTEST_MAIN(TestMaintenance)
+#include "tst_maintenance.moc"

@@ -1,0 +1,479 @@
+// The preview window and the preview operation on real tables: opening, pages arriving,
+// status, navigation, zoom, closing during generation, nested previews through the payroll
+// command, and the save, load and text actions of the window.
+
+#include "PreviewFixture.h"
+
+#include "app/Unit1.h"
+#include "report/PageStore.h"
+#include "report/PreviewControl.h"
+#include "report/ProgressForm.h"
+#include "report/ReportPrint.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QtEndian>
+
+using namespace lv26;
+using namespace lv26::test;
+
+namespace {
+
+int roundEven(double x) {
+    return report::roundHalfEven(x);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString raisedBy(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return {};
+}
+
+void wirePayrollCommand() {
+    previewPayroll = [] { PreviewReport(ListForm->Report1); };
+    payrollReportBusy = [] { return ListForm->Report1.busy(); };
+}
+
+} // namespace
+
+class TestPreview : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { installFontSubstitutions(); }
+
+    // ----- the window while pages arrive -----
+
+    void opensMaximizedWorkingThenPage1AtPageWidth() {
+        PreviewFixture f(70); // three pages
+        QVERIFY(f.ok());
+        f.dados().TotalHoras();
+        bool checkedEarly = false;
+        onceWhen([] { return openForm() != nullptr; },
+                 [&] {
+                     TPreviewForm* form = openForm();
+                     checkedEarly = true;
+                     QVERIFY(form->isVisible());
+                     QVERIFY(form->windowState() & Qt::WindowMaximized);
+                     QCOMPARE(form->statusText(), QStringLiteral("Working..."));
+                     QVERIFY(!form->preview()->image()->hasPage());
+                 });
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            TPreviewControl* preview = form->preview();
+            QVERIFY(preview->image()->hasPage());
+            QCOMPARE(preview->PageNumber(), 1);
+            QCOMPARE(preview->mode(), TPreviewControl::ZoomMode::PageWidth);
+            // Letter at 96 pixels per inch is 816 pixels wide at 100 %.
+            QCOMPARE(preview->pageSizeAt100(), QSize(816, 1056));
+            QCOMPARE(preview->Zoom(), roundEven(preview->viewport()->width() / 816.0 * 90));
+            QCOMPARE(form->statusText(), QStringLiteral("Page 1 of 3"));
+            QVERIFY(!form->gauge()->isVisible());
+            // For a person's look: LV26_SHOT_DIR=dir keeps a picture of the window.
+            if (const QString shots = qEnvironmentVariable("LV26_SHOT_DIR"); !shots.isEmpty())
+                form->grab().save(shots + QStringLiteral("/preview.png"));
+        });
+        QVERIFY(checkedEarly);
+        QVERIFY(openPreviewForms().isEmpty());
+    }
+
+    void statusCountsThePageBeingDrawn() {
+        PreviewFixture f(600);
+        QVERIFY(f.ok());
+        QString whileDrawing, expected;
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] {
+                     TPreviewForm* form = openForm();
+                     form->printer()->setProgressReceiver(nullptr); // hold the count still
+                     QCoreApplication::processEvents();
+                     form->printer()->setProgressReceiver(form->preview());
+                     form->FirstPageClick();
+                     whileDrawing = form->statusText();
+                     expected = QStringLiteral("Page 1 of %1").arg(form->printer()->PageCount());
+                     QCOMPARE(form->printer()->PageCount(), form->printer()->PagesCompleted() + 1);
+                 });
+        previewAndThen(f.report(), [](TPreviewForm*) {});
+        QCOMPARE(whileDrawing, expected);
+    }
+
+    void navigationByButtonsAndKeys() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        previewAndThen(f.report(), [](TPreviewForm* form) {
+            TPreviewControl* preview = form->preview();
+            auto page = [&] { return preview->PageNumber(); };
+            form->PrevPageClick(); // on page 1: nothing changes
+            QCOMPARE(page(), 1);
+            QCOMPARE(form->statusText(), QStringLiteral("Page 1 of 3"));
+            form->findChild<QToolButton*>(QStringLiteral("NextPage"))->click();
+            QCOMPARE(page(), 2);
+            QCOMPARE(form->statusText(), QStringLiteral("Page 2 of 3"));
+            form->LastPageClick();
+            form->NextPageClick(); // on the last page: nothing changes
+            QCOMPARE(page(), 3);
+            QVERIFY(preview->image()->hasPage());
+
+            QTest::keyClick(form, Qt::Key_Home);
+            QCOMPARE(page(), 1);
+            QTest::keyClick(form, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+            QCOMPARE(page(), 2); // Ctrl is not the only modifier: next page only
+            QTest::keyClick(form, Qt::Key_PageUp, Qt::ControlModifier);
+            QCOMPARE(page(), 1);
+            QTest::keyClick(form, Qt::Key_PageDown, Qt::ControlModifier);
+            QCOMPARE(page(), 3);
+            QTest::keyClick(form, Qt::Key_PageUp);
+            QCOMPARE(page(), 2);
+            QTest::keyClick(form, Qt::Key_End);
+            QCOMPARE(page(), 3);
+            QCOMPARE(form->statusText(), QStringLiteral("Page 3 of 3"));
+            QTest::keyClick(form, Qt::Key_Escape); // presses Close
+            QVERIFY(!form->isOpen());
+        });
+        QVERIFY(openPreviewForms().isEmpty());
+    }
+
+    void lastPageDuringGenerationWaitsForThatPage() {
+        PreviewFixture f(300);
+        QVERIFY(f.ok());
+        int target = 0, completedThen = 0;
+        bool emptyWhileDrawn = false;
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] {
+                     TPreviewForm* form = openForm();
+                     form->LastPageClick();
+                     target = form->preview()->PageNumber();
+                     completedThen = form->printer()->PagesCompleted();
+                     emptyWhileDrawn = !form->preview()->image()->hasPage();
+                 });
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            QCOMPARE(form->preview()->PageNumber(), target);
+            QVERIFY(form->preview()->image()->hasPage());
+        });
+        QCOMPARE(target, completedThen + 1);
+        QVERIFY(emptyWhileDrawn);
+    }
+
+    // ----- zoom -----
+
+    void zoomFormulasAndResize() {
+        TReportPrinter printer(letterPrinterInfo()); // paper A4 until a generation selects one
+        TPreviewControl control;
+        control.resize(600, 500);
+        control.show();
+        control.attach(&printer);
+        const QSize page = control.pageSizeAt100();
+        QCOMPARE(page, QSize(roundEven(2100 * 96 / 254.0), roundEven(2970 * 96 / 254.0)));
+        auto expectedFit = [&] {
+            const QSize c = control.viewport()->size();
+            return qMin(roundEven(double(c.width()) / page.width() * 95),
+                        roundEven(double(c.height()) / page.height() * 95));
+        };
+        control.zoomToFit();
+        QCOMPARE(control.Zoom(), expectedFit());
+        QCOMPARE(control.mode(), TPreviewControl::ZoomMode::Fit);
+        control.resize(900, 400);
+        QCOMPARE(control.Zoom(), expectedFit()); // fit mode follows the size
+
+        control.zoomToWidth();
+        const int imageWidth = control.image()->width();
+        QCOMPARE(imageWidth, roundEven(2100 * control.Zoom() / 100.0 * 96 / 254) + 4);
+        QCOMPARE(control.image()->x(), (control.viewport()->width() - imageWidth) / 2);
+
+        control.setZoom(100);
+        QCOMPARE(control.mode(), TPreviewControl::ZoomMode::Fixed);
+        control.resize(1200, 1300);
+        QCOMPARE(control.Zoom(), 100); // only re-centred
+        QCOMPARE(control.image()->x(),
+                 (control.viewport()->width() - control.image()->width()) / 2);
+
+        control.setZoom(1); // outside 2..2000: ignored
+        control.setZoom(2001);
+        QCOMPARE(control.Zoom(), 100);
+
+        // Too small for any zoom of 2 or more: the zoom stays, the mode still changes.
+        control.resize(6, 6);
+        control.zoomToWidth();
+        QCOMPARE(control.Zoom(), 100);
+        QCOMPARE(control.mode(), TPreviewControl::ZoomMode::PageWidth);
+        control.zoomToFit();
+        QCOMPARE(control.Zoom(), 100);
+        QCOMPARE(control.mode(), TPreviewControl::ZoomMode::Fit);
+        control.detach();
+        QVERIFY(!printer.ShowingPreview);
+    }
+
+    // ----- closing -----
+
+    void closingDuringGenerationStopsItAndRemovesTheTemporaryFile() {
+        PreviewFixture f(1500); // about 50 pages: the page store moves to a temporary file
+        QVERIFY(f.ok());
+        QString tempFile, rowAtClose;
+        int pagesAtClose = 0;
+        onceWhen(
+            [] {
+                TPreviewForm* form = openForm();
+                return form && form->printer()->pageList() &&
+                       form->printer()->pageList()->stream().storage() ==
+                           TPageStream::Storage::TemporaryFile;
+            },
+            [&] {
+                TPreviewForm* form = openForm();
+                tempFile = form->printer()->pageList()->stream().fileName();
+                pagesAtClose = form->printer()->PageCount();
+                rowAtClose = f.currentMatricula();
+                QVERIFY(QFile::exists(tempFile));
+                form->ExitClick();
+            });
+        PreviewReport(f.report());
+        QVERIFY(!tempFile.isEmpty());
+        QVERIFY(pagesAtClose < 50);
+        QCOMPARE(f.currentMatricula(), rowAtClose); // no row read after the close
+        QVERIFY(!QFile::exists(tempFile));
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+    }
+
+    // ----- the payroll command -----
+
+    void secondPressWithFinishedPreviewOpensSecondWindow() {
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        wirePayrollCommand();
+        TForm1 form1;
+        TPreviewForm *first = nullptr, *second = nullptr;
+        int openDuringSecond = 0;
+        bool firstOpenAfterSecond = false;
+        onceWhen(formFinished, [&] {
+            first = openForm();
+            onceWhen([&] { return formFinished() && openForm() != first; },
+                     [&] {
+                         second = openForm();
+                         openDuringSecond = openPreviewForms().size();
+                         second->close();
+                     });
+            form1.BitBtn3Click(); // nested: returns when the second window closes
+            firstOpenAfterSecond = first->isOpen();
+            first->close();
+        });
+        form1.BitBtn3Click();
+        QVERIFY(first && second && first != second);
+        QCOMPARE(openDuringSecond, 2);
+        QVERIFY(firstOpenAfterSecond);
+        QVERIFY(openPreviewForms().isEmpty());
+    }
+
+    void pressDuringGenerationOpensNothingAndKeepsTheRow() {
+        PreviewFixture f(120);
+        QVERIFY(f.ok());
+        wirePayrollCommand();
+        TForm1 form1;
+        int formsAfterPress = 0;
+        QString rowBefore, rowAfter;
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] {
+                     rowBefore = f.currentMatricula();
+                     form1.BitBtn3Click(); // returns at once
+                     rowAfter = f.currentMatricula();
+                     formsAfterPress = openPreviewForms().size();
+                 });
+        previewAndThen(f.report(), [](TPreviewForm*) {});
+        QCOMPARE(formsAfterPress, 1);
+        QCOMPARE(rowAfter, rowBefore);
+    }
+
+    // ----- save, load and text -----
+
+    void saveWhileGeneratingWritesNothing() {
+        PreviewFixture f(120);
+        QVERIFY(f.ok());
+        const QString file = f.path(QStringLiteral("early.QRP"));
+        onceWhen([] { return formBusyWithPages(1); }, [&] { openForm()->saveReportFile(file); });
+        previewAndThen(f.report(), [](TPreviewForm*) {});
+        QVERIFY(!QFile::exists(file));
+    }
+
+    void saveLoadSaveGivesIdenticalFiles() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        const QString a = f.path(QStringLiteral("a.QRP")), b = f.path(QStringLiteral("b.QRP"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(a);
+            form->NextPageClick();
+            form->loadReportFile(a);
+            QCOMPARE(form->preview()->PageNumber(), 1);
+            QVERIFY(form->preview()->image()->hasPage());
+            QCOMPARE(form->statusText(), QStringLiteral("Page 1 of 3"));
+            QVERIFY(!form->actions().print && !form->actions().exportText);
+            form->saveReportFile(b);
+            // Saving as text does nothing once the window has no export action.
+            form->saveTextFile(f.path(QStringLiteral("none.TXT")));
+        });
+        const QByteArray bytes = readAll(a);
+        QCOMPARE(qFromLittleEndian<qint32>(bytes.constData() + 8), 3);
+        QCOMPARE(readAll(b), bytes);
+        QVERIFY(!QFile::exists(f.path(QStringLiteral("none.TXT"))));
+    }
+
+    void loadDuringGenerationStopsIt() {
+        PreviewFixture f(300);
+        QVERIFY(f.ok());
+        const QString saved = f.path(QStringLiteral("saved.QRP"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) { form->saveReportFile(saved); });
+        QString rowAtLoad;
+        int pagesAfterLoad = 0;
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] {
+                     TPreviewForm* form = openForm();
+                     form->loadReportFile(saved);
+                     rowAtLoad = f.currentMatricula();
+                     pagesAfterLoad = form->printer()->PageCount();
+                     QCOMPARE(form->printer()->Status(), TPrinterStatus::Finished);
+                     onceWhen([] { return !ListForm->Report1.busy(); },
+                              [] {
+                                  if (TPreviewForm* form = openForm())
+                                      form->close();
+                              });
+                 });
+        PreviewReport(f.report());
+        QCOMPARE(pagesAfterLoad, 10); // 300 rows: 29 + 9 x 31 = 308 >= 300
+        QCOMPARE(f.currentMatricula(), rowAtLoad);
+    }
+
+    void damagedAndForeignFiles() {
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        const QString good = f.path(QStringLiteral("good.QRP"));
+        const QString damaged = f.path(QStringLiteral("damaged.QRP"));
+        const QString foreign = f.path(QStringLiteral("foreign.QRP"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(good);
+            QByteArray bytes = readAll(good);
+            bytes[124 + 8 + 40] = 'X'; // page 1's metafile signature
+            QFile out(damaged);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(bytes);
+            out.close();
+            QFile text(foreign);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("just some text, not a report\n");
+            text.close();
+
+            QCOMPARE(raisedBy([&] { form->loadReportFile(f.path(QStringLiteral("nope.QRP"))); }),
+                     QStringLiteral("File does not exist"));
+            QVERIFY(form->preview()->image()->hasPage()); // unchanged
+            QCOMPARE(raisedBy([&] { form->loadReportFile(damaged); }),
+                     QStringLiteral("Metafile is not valid"));
+            QVERIFY(!form->preview()->image()->hasPage());
+            QCOMPARE(form->printer()->PageCount(), 2);
+            form->NextPageClick(); // the other page can still be shown
+            QVERIFY(form->preview()->image()->hasPage());
+            QVERIFY(!raisedBy([&] { form->loadReportFile(foreign); }).isEmpty());
+            QVERIFY(!form->preview()->image()->hasPage());
+            form->loadReportFile(good); // and the window still loads a good file
+            QVERIFY(form->preview()->image()->hasPage());
+        });
+    }
+
+    void saveToAnUncreatableFileRaisesItsMessage() {
+        PreviewFixture f(5);
+        QVERIFY(f.ok());
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            QCOMPARE(
+                raisedBy([&] { form->saveReportFile(f.path(QStringLiteral("no/dir/x.QRP"))); }),
+                QStringLiteral("Cannot create file %1")
+                    .arg(f.path(QStringLiteral("no/dir/x.QRP"))));
+        });
+    }
+
+    void textExportWritesTheListing() {
+        PreviewFixture f(3);
+        QVERIFY(f.ok());
+        const QString file = f.path(QStringLiteral("listing.TXT"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) { form->saveTextFile(file); });
+        const QStringList lines =
+            QString::fromLocal8Bit(readAll(file)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 6); // title, headings, three employees, footer
+        QCOMPARE(lines[0].indexOf(QStringLiteral("Folha de Pagamento")), 34);
+        QVERIFY(lines[5].contains(QStringLiteral("Impresso em")));
+        QVERIFY(lines[5].contains(QStringLiteral("Página")));
+        QVERIFY(!f.report().exporting());
+        QVERIFY(!f.report().busy());
+    }
+
+    void cancellingATextExportKeepsTheFinishedPages() {
+        PreviewFixture f(400);
+        QVERIFY(f.ok());
+        const QString file = f.path(QStringLiteral("cut.TXT"));
+        const QString full = f.path(QStringLiteral("full.TXT"));
+        QString infoText;
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveTextFile(full);
+            onceWhen(
+                [] {
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (auto* p = qobject_cast<TProgressForm*>(w); p && p->bar()->value() >= 50)
+                            return true;
+                    return false;
+                },
+                [&] {
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (auto* p = qobject_cast<TProgressForm*>(w)) {
+                            infoText = p->Info()->text();
+                            QCOMPARE(p->windowTitle(), QStringLiteral("Printing progress"));
+                            p->CancelButton()->click();
+                        }
+                });
+            form->saveTextFile(file);
+        });
+        const int cutLines = readAll(file).count('\n');
+        const int fullLines = readAll(full).count('\n');
+        QVERIFY(cutLines > 0);
+        QVERIFY(cutLines < fullLines);
+        QVERIFY(infoText.endsWith(QStringLiteral("%  Completed")));
+        QVERIFY(!f.report().busy());
+    }
+
+    void noPrinterLeavesPrintAndSetupInert() {
+        PreviewFixture f(5);
+        QVERIFY(f.ok());
+        TReportPrinter::setDefaultPrinterQuery([] { return PrinterInfo{}; });
+        previewAndThen(f.report(), [](TPreviewForm* form) {
+            QVERIFY(!form->printer()->printer().available);
+            if (!printersInstalled()) {
+                form->PrintClick();
+                form->PrintSetupClick();
+            }
+            QVERIFY(form->isOpen());
+            QVERIFY(form->preview()->image()->hasPage());
+        });
+    }
+
+    // Last: the request to end the application stays in force for the rest of the run.
+    void endingTheApplicationClosesTheWindowBeforeReturning() {
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        QPointer<TPreviewForm> form;
+        onceWhen(formFinished, [&] {
+            form = openForm();
+            QCoreApplication::exit(0);
+        });
+        PreviewReport(f.report());
+        QVERIFY(form.isNull()); // closed and freed
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+    }
+};
+
+QTEST_MAIN(TestPreview)
+#include "tst_preview.moc"

@@ -1,0 +1,162 @@
+// Printing through our printer path onto PDF printers: the whole listing, a page range and
+// copies kept from the print choices, the printing of loaded pages, and the choices' rules.
+// The PDFs are read back with pdftotext and pdfinfo.
+
+#include "PreviewFixture.h"
+
+#include "report/ProgressForm.h"
+#include "report/ReportPrint.h"
+
+#include <QPrinter>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+
+using namespace lv26;
+using namespace lv26::test;
+
+namespace {
+
+QString runTool(const QString& tool, const QStringList& args) {
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(60000))
+        return {};
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int pdfPages(const QString& pdf) {
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
+                                          .match(runTool(QStringLiteral("pdfinfo"), {pdf}));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+// The text of page `page` of `pdf`.
+QString pdfText(const QString& pdf, int page) {
+    return runTool(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                    QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
+}
+
+std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(file);
+    return printer;
+}
+
+} // namespace
+
+class TestPrint : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { installFontSubstitutions(); }
+
+    void printsTheWholeListingOnePagePerSheet() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        const QString pdf = f.path(QStringLiteral("all.pdf"));
+        f.dados().TotalHoras();
+        printReportTo(f.report(), *pdfPrinter(pdf));
+        QCOMPARE(pdfPages(pdf), 3);
+        const QString first = pdfText(pdf, 1);
+        QVERIFY(first.contains(QStringLiteral("Folha de Pagamento")));
+        QVERIFY(first.contains(QStringLiteral("Página 1")));
+        QVERIFY(pdfText(pdf, 3).contains(QStringLiteral("Página 3")));
+        QVERIFY(!pdfText(pdf, 2).contains(QStringLiteral("Folha de Pagamento")));
+        // For a person's look: LV26_SHOT_DIR=dir keeps page 1 rendered from the PDF.
+        if (const QString shots = qEnvironmentVariable("LV26_SHOT_DIR"); !shots.isEmpty())
+            runTool(QStringLiteral("pdftoppm"),
+                    {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("80"),
+                     QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                     QStringLiteral("1"), QStringLiteral("-singlefile"), pdf,
+                     shots + QStringLiteral("/printed")});
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+    }
+
+    void printRangeAndCopiesAreKeptForLaterPrints() {
+        PreviewFixture f(120); // four pages
+        QVERIFY(f.ok());
+        applyPrintChoices(f.report(), 2, QString(), QAbstractPrintDialog::PageRange, 2, 3);
+        QCOMPARE(f.report().PrinterSettings.Copies, 2);
+        for (const char* name : {"range1.pdf", "range2.pdf"}) {
+            const QString pdf = f.path(QString::fromLatin1(name));
+            auto printer = pdfPrinter(pdf);
+            printReportTo(f.report(), *printer);
+            QCOMPARE(printer->copyCount(), 2);
+            QCOMPARE(pdfPages(pdf), 2);
+            QVERIFY(pdfText(pdf, 1).contains(QStringLiteral("Página 2")));
+            QVERIFY(pdfText(pdf, 2).contains(QStringLiteral("Página 3")));
+        }
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::Selection, 2, 3);
+        QCOMPARE(f.report().PrinterSettings.FirstPage, 0);
+        QCOMPARE(f.report().PrinterSettings.LastPage, 0);
+    }
+
+    void aRangeBeyondTheReportPrintsNothing() {
+        PreviewFixture f(5);
+        QVERIFY(f.ok());
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::PageRange, 3, 4);
+        QString message;
+        try {
+            printReportTo(f.report(), *pdfPrinter(f.path(QStringLiteral("none.pdf"))));
+        } catch (const Error& e) {
+            message = e.message();
+        }
+        QCOMPARE(message, QStringLiteral("Printer is not currently printing"));
+        QVERIFY(!f.report().busy());
+    }
+
+    void cancelInProgressWindowKeepsThePagesProduced() {
+        PreviewFixture f(600);
+        QVERIFY(f.ok());
+        const QString pdf = f.path(QStringLiteral("cut.pdf"));
+        onceWhen(
+            [] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* p = qobject_cast<TProgressForm*>(w); p && p->bar()->value() >= 30)
+                        return true;
+                return false;
+            },
+            [] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* p = qobject_cast<TProgressForm*>(w))
+                        p->CancelButton()->click();
+            });
+        printReportTo(f.report(), *pdfPrinter(pdf));
+        const int pages = pdfPages(pdf);
+        QVERIFY2(pages >= 5 && pages < 20, qPrintable(QString::number(pages)));
+    }
+
+    void loadedPagesPrintWithoutRegenerating() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        const QString saved = f.path(QStringLiteral("saved.QRP"));
+        const QString pdf = f.path(QStringLiteral("loaded.pdf"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(saved);
+            form->loadReportFile(saved);
+            auto printer = pdfPrinter(pdf);
+            printStoredPages(*form->printer(), *printer);
+        });
+        QCOMPARE(pdfPages(pdf), 3);
+        QVERIFY(pdfText(pdf, 1).contains(QStringLiteral("SALÁRIO MENSAL")));
+        QVERIFY(pdfText(pdf, 3).contains(QStringLiteral("Página 3")));
+    }
+
+    void printWhileBusyDoesNothing() {
+        PreviewFixture f(300);
+        QVERIFY(f.ok());
+        const QString pdf = f.path(QStringLiteral("busy.pdf"));
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] { printReportTo(ListForm->Report1, *pdfPrinter(pdf)); });
+        previewAndThen(f.report(), [](TPreviewForm*) {});
+        QVERIFY(!QFile::exists(pdf));
+    }
+};
+
+QTEST_MAIN(TestPrint)
+#include "tst_print.moc"
