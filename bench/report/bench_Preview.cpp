@@ -12,10 +12,9 @@
 #include "report/LISTUnit.h"
 #include "report/PreviewControl.h"
 #include "report/PreviewForm.h"
+#include "report/ReportDataSet.h"
 #include "report/ReportPreview.h"
 #include "report/ReportPrint.h"
-#include "report/ReportDataSet.h"
-#include "report/ReportDataSet.h"
 #include "report/ReportPrinter.h"
 
 #include <QApplication>
