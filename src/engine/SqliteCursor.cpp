@@ -1,5 +1,7 @@
 #include "engine/SqliteCursor.h"
 
+#include <optional>
+
 namespace lv26::engine::detail {
 
 // Parameters of every cursor query: ?1 and ?2 the range bounds, ?3.. the current key parts,
@@ -8,6 +10,8 @@ namespace {
 constexpr int LowParam = 1;
 constexpr int HighParam = 2;
 constexpr int FirstKeyParam = 3;
+// Most rows a move query yields: the row moved to plus the read-ahead batch.
+constexpr int MaxAhead = 64;
 } // namespace
 
 SqliteCursor::SqliteCursor(std::unique_ptr<Database> db, SchemaDetail schema, IndexDetail index,
@@ -110,7 +114,7 @@ QString SqliteCursor::sqlFor(Query query, int level, bool currentIsNull) const {
             order << keyExpr(i) + dir;
         order << QStringLiteral("_rowid_") + dir;
         sql += QStringLiteral(" ORDER BY ") + order.join(QStringLiteral(", ")) +
-               QStringLiteral(" LIMIT 1");
+               QStringLiteral(" LIMIT %1").arg(MaxAhead + 1);
     }
     return sql;
 }
@@ -148,6 +152,89 @@ bool SqliteCursor::run(Query query, int level, bool currentIsNull, Found* found)
     bindParameters(stmt);
     if (!stmt.step())
         return false;
+    readFound(stmt, found);
+    return true;
+}
+
+// Each query of a move yields a contiguous run of the rows that follow the current one in
+// the move's direction (the queries tried before it found none), so the rows after the
+// first are exactly the next moves' rows, as long as nobody writes.
+bool SqliteCursor::runMove(Query query, int level, bool currentIsNull, Found* found, bool forward) {
+    Statement& stmt = statement(query, level, currentIsNull);
+    ResetGuard guard(stmt);
+    bindParameters(stmt);
+    if (!stmt.step())
+        return false;
+    readFound(stmt, found);
+    batch_.clear();
+    batchNext_ = 0;
+    const int ahead = aheadFor(forward);
+    if (ahead == 0)
+        return true;
+    while (batch_.size() < ahead && stmt.step()) {
+        Found next;
+        readFound(stmt, &next);
+        batch_.append(std::move(next));
+    }
+    // Read inside the move's read transaction: the version of exactly what was read.
+    batchVersion_ = dataVersion();
+    return true;
+}
+
+// Sequential reading earns a growing batch; a single move after a jump reads one row.
+int SqliteCursor::aheadFor(bool forward) const {
+    if (forward != batchForward_ || streak_ < 2)
+        return 0;
+    return std::min(MaxAhead, 4 << std::min(streak_, 4));
+}
+
+qint64 SqliteCursor::dataVersion() {
+    if (!dataVersion_)
+        dataVersion_ = std::make_unique<Statement>(*db_, QStringLiteral("PRAGMA data_version"));
+    ResetGuard guard(*dataVersion_);
+    if (!dataVersion_->step())
+        return -1;
+    return sqlite3_column_int64(dataVersion_->handle(), 0);
+}
+
+void SqliteCursor::dropBatch() {
+    batch_.clear();
+    batchNext_ = 0;
+    streak_ = 0;
+}
+
+bool SqliteCursor::takeFromBatch(bool forward, Row& row) {
+    if (batchNext_ >= batch_.size() || forward != batchForward_ || place_ != Place::At)
+        return false;
+    if (dataVersion() != batchVersion_ || batch_[batchNext_].rowId == rowId_) {
+        batch_.clear(); // stale, or a file whose order loops: seek afresh
+        batchNext_ = 0;
+        return false;
+    }
+    Found& found = batch_[batchNext_++];
+    place_ = Place::At;
+    onRow_ = true;
+    key_ = std::move(found.key);
+    rowId_ = found.rowId;
+    row = std::move(found.row);
+    ++streak_;
+    return true;
+}
+
+// Counts just the index entries within the range (or the smallest b-tree without one).
+qint64 SqliteCursor::rowCount() {
+    if (range_ == RangeKind::Empty)
+        return 0;
+    QString sql = QStringLiteral("SELECT COUNT(*) FROM ") + quoted(schema_.sqlTable);
+    const QString term = rangeTerm();
+    if (!term.isEmpty())
+        sql += QStringLiteral(" WHERE ") + term;
+    Statement stmt(*db_, sql);
+    bindParameters(stmt);
+    return stmt.step() ? sqlite3_column_int64(stmt.handle(), 0) : 0;
+}
+
+void SqliteCursor::readFound(Statement& stmt, Found* found) const {
     sqlite3_stmt* h = stmt.handle();
     found->rowId = sqlite3_column_int64(h, 0);
     found->row.clear();
@@ -160,7 +247,6 @@ bool SqliteCursor::run(Query query, int level, bool currentIsNull, Found* found)
     found->key.clear();
     for (const IndexKeyPart& part : index_.parts)
         found->key << raw[part.column];
-    return true;
 }
 
 // --- Moving -----------------------------------------------------------------------------
@@ -172,10 +258,10 @@ bool SqliteCursor::run(Query query, int level, bool currentIsNull, Found* found)
 // one read transaction, since taking the file's read lock costs more than a seek.
 bool SqliteCursor::seekForward(Found* found) {
     ReadTransaction transaction(*this);
-    if (tiesPossible() && run(Query::TieNext, 0, false, found))
+    if (tiesPossible() && runMove(Query::TieNext, 0, false, found, true))
         return true;
     for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
-        if (run(Query::Greater, level, key_[level].isNull(), found))
+        if (runMove(Query::Greater, level, key_[level].isNull(), found, true))
             return true;
     }
     return false;
@@ -184,12 +270,13 @@ bool SqliteCursor::seekForward(Found* found) {
 // The mirror image: a smaller part, or else a blank one, which sorts before every value.
 bool SqliteCursor::seekBackward(Found* found) {
     ReadTransaction transaction(*this);
-    if (tiesPossible() && run(Query::TiePrior, 0, false, found))
+    if (tiesPossible() && runMove(Query::TiePrior, 0, false, found, false))
         return true;
     for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
         if (key_[level].isNull())
             continue;
-        if (run(Query::Less, level, false, found) || run(Query::NullAt, level, false, found))
+        if (runMove(Query::Less, level, false, found, false) ||
+            runMove(Query::NullAt, level, false, found, false))
             return true;
     }
     return false;
@@ -236,23 +323,39 @@ void SqliteCursor::standOn(const Found& found, Row& row) {
 }
 
 void SqliteCursor::moveToBof() {
+    dropBatch();
     place_ = Place::Bof;
     onRow_ = false;
 }
 
 void SqliteCursor::moveToEof() {
+    dropBatch();
     place_ = Place::Eof;
     onRow_ = false;
 }
 
+void SqliteCursor::noteMove(bool forward) {
+    if (forward != batchForward_) {
+        batchForward_ = forward;
+        streak_ = 0;
+    }
+    ++streak_;
+}
+
 bool SqliteCursor::next(Row& row) {
+    if (takeFromBatch(true, row))
+        return true;
+    noteMove(true);
     Found found;
     bool ok = false;
     if (range_ == RangeKind::Empty || place_ == Place::Eof)
         ok = false;
-    else if (place_ == Place::Bof)
-        ok = run(Query::First, 0, false, &found);
-    else
+    else if (place_ == Place::Bof) {
+        std::optional<ReadTransaction> transaction;
+        if (aheadFor(true) > 0)
+            transaction.emplace(*this);
+        ok = runMove(Query::First, 0, false, &found, true);
+    } else
         ok = seekForward(&found) && found.rowId != rowId_; // a file whose order loops ends here
     if (!ok) {
         moveToEof();
@@ -263,13 +366,19 @@ bool SqliteCursor::next(Row& row) {
 }
 
 bool SqliteCursor::prior(Row& row) {
+    if (takeFromBatch(false, row))
+        return true;
+    noteMove(false);
     Found found;
     bool ok = false;
     if (range_ == RangeKind::Empty || place_ == Place::Bof)
         ok = false;
-    else if (place_ == Place::Eof)
-        ok = run(Query::Last, 0, false, &found);
-    else
+    else if (place_ == Place::Eof) {
+        std::optional<ReadTransaction> transaction;
+        if (aheadFor(false) > 0)
+            transaction.emplace(*this);
+        ok = runMove(Query::Last, 0, false, &found, false);
+    } else
         ok = seekBackward(&found) && found.rowId != rowId_;
     if (!ok) {
         moveToBof();
@@ -308,6 +417,8 @@ Bookmark SqliteCursor::bookmark() const {
 }
 
 bool SqliteCursor::gotoBookmark(const Bookmark& bookmark) {
+    if (place_ != Place::At || bookmark.rowId != rowId_)
+        dropBatch(); // standing still keeps the rows that follow
     if (!bookmark.isValid() || bookmark.key.size() != index_.parts.size()) {
         moveToBof();
         return false;
@@ -353,6 +464,7 @@ void SqliteCursor::clearRange() {
 }
 
 void SqliteCursor::refresh() {
+    dropBatch();
     // Every query runs in its own read transaction, so rows written by others are always
     // seen; only a current row that vanished needs noticing.
     if (place_ == Place::At && onRow_) {
@@ -417,6 +529,7 @@ QList<RawValue> SqliteCursor::bindRow(Statement& stmt, const Row& row) const {
 }
 
 void SqliteCursor::updateCurrent(const Row& row) {
+    dropBatch(); // this connection's writes leave the data version as it was
     requireWritable();
     requireRow();
     takeLock(rowId_);
@@ -455,6 +568,7 @@ void SqliteCursor::updateCurrent(const Row& row) {
 }
 
 void SqliteCursor::insertRow(const Row& row) {
+    dropBatch(); // this connection's writes leave the data version as it was
     requireWritable();
     if (!insert_) {
         QStringList names, params;
@@ -480,6 +594,7 @@ void SqliteCursor::insertRow(const Row& row) {
 }
 
 void SqliteCursor::deleteCurrent() {
+    dropBatch(); // this connection's writes leave the data version as it was
     requireWritable();
     requireRow();
     if (!onRow_)

@@ -34,6 +34,7 @@ public:
     void setRange(const QVariant& low, const QVariant& high) override;
     void clearRange() override;
     void refresh() override;
+    qint64 rowCount() override;
 
     void lockCurrent(Row& row) override;
     void releaseLock() override;
@@ -69,6 +70,18 @@ private:
     QString rangeTerm() const;
     void bindParameters(Statement& stmt) const;
     bool run(Query query, int level, bool currentIsNull, Found* found);
+    // Reads the row `stmt` stands on.
+    void readFound(Statement& stmt, Found* found) const;
+    // Runs the query of a move; after the row it stands on, keeps up to `ahead` more rows of
+    // the same query (the rows that follow in the move's direction) in the read-ahead batch.
+    bool runMove(Query query, int level, bool currentIsNull, Found* found, bool forward);
+    // Stands on the next row of the read-ahead batch in direction `forward`, when the batch
+    // has one and nobody has written to the file since it was read.
+    bool takeFromBatch(bool forward, Row& row);
+    void dropBatch();
+    qint64 dataVersion();
+    int aheadFor(bool forward) const;
+    void noteMove(bool forward);
     bool seekForward(Found* found);
     bool seekBackward(Found* found);
     bool tiesPossible() const;
@@ -97,7 +110,16 @@ private:
     bool readOnly_;
     RowLockFile locks_;
     std::unordered_map<QByteArray, std::unique_ptr<Statement>> statements_;
-    std::unique_ptr<Statement> update_, insert_, delete_, begin_, commit_;
+    std::unique_ptr<Statement> update_, insert_, delete_, begin_, commit_, dataVersion_;
+
+    // Read-ahead: rows that follow the current one in the direction of the last moves, read
+    // by the same query, valid while the file's data version (changed by every commit of
+    // another connection) is the one they were read under and this cursor wrote nothing.
+    QList<Found> batch_;
+    qsizetype batchNext_ = 0;
+    bool batchForward_ = true;
+    qint64 batchVersion_ = -1;
+    int streak_ = 0; // consecutive moves in the direction of batchForward_
 
     Place place_ = Place::Bof;
     bool onRow_ = false; // the row at the current place was read and not deleted since

@@ -149,6 +149,9 @@ public:
     virtual void clearRange() = 0;
     // Forgets anything cached so that rows written by others are seen.
     virtual void refresh() = 0;
+    // Number of rows within the range in force, counted by the storage (no row is read into
+    // memory and the position is kept).
+    virtual qint64 rowCount() = 0;
 
     // Locks the current row against every other cursor, in this or another process, and
     // re-reads it into `row`. Throws EEngineError when another holder has the lock (the

@@ -4,6 +4,9 @@
 #include "data/Table.h"
 #include "engine/TableEngine.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace lv26 {
 
 QString TableDataSet::name() const {
@@ -34,11 +37,7 @@ int TableDataSet::recordCount() const {
         return dataSet_->RecordCount();
     const std::unique_ptr<engine::Cursor> cursor =
         engine::open(table->TableName(), table->IndexName(), engine::OpenMode::ReadOnly);
-    engine::Row row;
-    int count = 0;
-    while (cursor->next(row))
-        ++count;
-    return count;
+    return int(std::min<qint64>(cursor->rowCount(), std::numeric_limits<int>::max()));
 }
 
 int TableDataSet::fieldIndex(const QString& fieldName) const {

@@ -130,6 +130,8 @@ private Q_SLOTS:
 
     void readsInIndexOrderWithBlankAndDuplicateKeys();
     void turnsAroundInTheMiddle();
+    void sequentialReadsSeeEveryWrite();
+    void rowCountFollowsTheRange();
     void rangesOnTheFirstIndexField();
     void bookmarksSurviveChangesAroundThem();
     void deleteKeepsThePlace();
@@ -230,6 +232,80 @@ void TestTableEngine::turnsAroundInTheMiddle() {
         QVERIFY(cursor->current(row));
         QCOMPARE(weekText(row) + '#' + row[2].toString(), mixedOrder[i]);
     }
+}
+
+// A long forward or backward run reads rows ahead; whatever another cursor or this one
+// writes meanwhile must still show on the next move, exactly as if each move sought afresh.
+void TestTableEngine::sequentialReadsSeeEveryWrite() {
+    QStringList matriculas;
+    for (int i = 1; i <= 300; ++i)
+        matriculas << QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0'));
+    addEmployees(matriculas);
+    auto reader = openFunc();
+    auto writer = openFunc();
+    Row row;
+    for (int i = 0; i < 100; ++i)
+        QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00100"));
+
+    // Another cursor renames the next row and deletes the one after it.
+    QVERIFY(writer->gotoBookmark({{QStringLiteral("00101")}, 101}));
+    writer->updateCurrent(employee(QStringLiteral("00101"), QStringLiteral("Bia")));
+    QVERIFY(writer->gotoBookmark({{QStringLiteral("00102")}, 102}));
+    writer->deleteCurrent();
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[1].toString(), QStringLiteral("Bia"));
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00103"));
+
+    // This cursor's own write moves the row to the end; the run goes on from its new place.
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(reader->next(row));
+    reader->updateCurrent(employee(QStringLiteral("99999")));
+    QVERIFY(reader->next(row) == false);
+    QVERIFY(reader->prior(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("99999"));
+
+    // Backward runs too, and turning around reads the neighbours, not the batch.
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(reader->prior(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00251"));
+    QVERIFY(writer->gotoBookmark({{QStringLiteral("00250")}, 250}));
+    writer->deleteCurrent();
+    writer->insertRow(employee(QStringLiteral("0024A")));
+    QVERIFY(reader->prior(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("0024A"));
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00251"));
+
+    // A complete pass still reads every row once, in order.
+    QStringList seen;
+    reader->moveToBof();
+    while (reader->next(row))
+        seen << row[0].toString();
+    QCOMPARE(seen.size(), 299); // two deleted, one inserted
+    QCOMPARE(seen.first(), QStringLiteral("00001"));
+    QCOMPARE(seen.last(), QStringLiteral("99999"));
+}
+
+void TestTableEngine::rowCountFollowsTheRange() {
+    addMixedWeeks();
+    auto cursor = openDados(OpenMode::ReadOnly);
+    QCOMPARE(cursor->rowCount(), qint64(9));
+    cursor->setRange(QStringLiteral("00001"), QStringLiteral("00001"));
+    QCOMPARE(cursor->rowCount(), qint64(4));
+    cursor->setRange(QVariant(), QVariant());
+    QCOMPARE(cursor->rowCount(), qint64(3));
+    cursor->setRange(QVariant(), QStringLiteral("00001"));
+    QCOMPARE(cursor->rowCount(), qint64(7));
+    cursor->setRange(QStringLiteral("00003"), QStringLiteral("00003"));
+    QCOMPARE(cursor->rowCount(), qint64(0));
+    cursor->clearRange();
+    Row row;
+    QVERIFY(cursor->next(row));
+    QCOMPARE(cursor->rowCount(), qint64(9));
+    QVERIFY(cursor->next(row)); // counting kept the place
+    QCOMPARE(row[2].toInt(), 9);
 }
 
 void TestTableEngine::rangesOnTheFirstIndexField() {
