@@ -5,6 +5,7 @@
 #include "report/TextExport.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QTime>
 
 namespace lv26 {
@@ -25,6 +26,24 @@ const QFontMetrics& screenMetrics(const TReportFont& font) {
         cachedFont = font;
     }
     return *cached;
+}
+
+// Width of `text` on that screen. Setting a text measures its lines more than once (wrapping,
+// then sizing), and captions repeat on every page, so widths are kept per font.
+int screenTextWidth(const TReportFont& font, const QString& text) {
+    static TReportFont cachedFont;
+    static QHash<QString, int> widths;
+    const QFontMetrics& metrics = screenMetrics(font);
+    if (!(cachedFont == font) || widths.size() > 4096) {
+        widths.clear();
+        cachedFont = font;
+    }
+    const auto it = widths.constFind(text);
+    if (it != widths.constEnd())
+        return *it;
+    const int width = metrics.horizontalAdvance(text);
+    widths.insert(text, width);
+    return width;
 }
 
 QStringList paragraphs(const QString& text) {
@@ -109,7 +128,7 @@ void TReportCustomText::setText(const QString& text) {
 }
 
 int TReportCustomText::measureWidth(const QString& text) const {
-    const int width = screenMetrics(Font()).horizontalAdvance(text);
+    const int width = screenTextWidth(Font(), text);
     return roundHalfEven((width + 1) * report()->Zoom() / 100.0);
 }
 

@@ -4,10 +4,12 @@
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace lv26 {
 
@@ -81,14 +83,43 @@ QFont qtFont(const EmfFont& f) {
 
 // Advance of each UTF-16 unit, so that the rounded positions never drift from the exact sum;
 // the second unit of a surrogate pair advances 0.
-std::vector<qint32> characterAdvances(const QFont& font, const QString& text) {
-    QFontMetricsF fm(font);
+// Advances of single characters (or surrogate pairs) in the last font measured: a listing
+// draws the same few characters over and over, and shaping each one is costly.
+struct AdvanceCache {
+    std::optional<EmfFont> font;
+    QHash<quint64, qreal> advances;
+};
+
+qreal characterAdvance(AdvanceCache& cache, std::optional<QFontMetricsF>& fm, const QFont& font,
+                       const QString& text, qsizetype i, bool pair) {
+    const quint64 key =
+        pair ? (quint64(1) << 40) | (quint64(text[i].unicode()) << 16) | text[i + 1].unicode()
+             : quint64(text[i].unicode());
+    const auto it = cache.advances.constFind(key);
+    if (it != cache.advances.constEnd())
+        return *it;
+    if (!fm)
+        fm.emplace(font);
+    const qreal advance = fm->horizontalAdvance(text.mid(i, pair ? 2 : 1));
+    cache.advances.insert(key, advance);
+    return advance;
+}
+
+// `font` is qtFont(`emfFont`).
+std::vector<qint32> characterAdvances(const EmfFont& emfFont, const QFont& font,
+                                      const QString& text) {
+    thread_local AdvanceCache cache;
+    if (!cache.font || !(*cache.font == emfFont)) {
+        cache.font = emfFont;
+        cache.advances.clear();
+    }
+    std::optional<QFontMetricsF> fm;
     std::vector<qint32> dx(size_t(text.size()), 0);
     qreal exact = 0;
     qint32 placed = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
-        exact += fm.horizontalAdvance(text.mid(i, pair ? 2 : 1));
+        exact += characterAdvance(cache, fm, font, text, i, pair);
         const qint32 pos = qint32(std::lround(exact));
         dx[size_t(i)] = pos - placed;
         placed = pos;
@@ -255,7 +286,7 @@ void EmfWriter::setTextColor(const QColor& color) {
 }
 
 int EmfWriter::textWidth(const QString& text) const {
-    const std::vector<qint32> dx = characterAdvances(d_->measureFont, text);
+    const std::vector<qint32> dx = characterAdvances(d_->font, d_->measureFont, text);
     qint64 sum = 0;
     for (qint32 v : dx)
         sum += v;
@@ -288,7 +319,7 @@ int EmfWriter::textOut(int x, int y, const QString& text, Qt::Alignment align,
         d.simple(EMR_SETTEXTALIGN, mode);
     }
 
-    const std::vector<qint32> dx = characterAdvances(d.measureFont, text);
+    const std::vector<qint32> dx = characterAdvances(d.font, d.measureFont, text);
     qint64 width = 0;
     for (qint32 v : dx)
         width += v;
