@@ -78,10 +78,11 @@ TDados::~TDados() {
 }
 
 void TDados::Table2CalcFields(TDataSet* /*DataSet*/) {
-    const int horas = Table2->FieldByName(QStringLiteral("HorasNaSemana"))->AsInteger();
-    const double salHora = Table1->FieldByName(QStringLiteral("Sal_Hora"))->AsFloat();
+    // The fields made in the constructor: no lookup by name for every row calculated.
+    const int horas = Table2HorasNaSemana->AsInteger();
+    const double salHora = Table1Sal_Hora->AsFloat();
     const long double pay = static_cast<long double>(horas) * static_cast<long double>(salHora);
-    Table2->FieldByName(QStringLiteral("Sal_semanal"))->setAsFloat(static_cast<double>(pay));
+    Table2Sal_semanal->setAsFloat(static_cast<double>(pay));
 }
 
 void TDados::TotalHoras() {

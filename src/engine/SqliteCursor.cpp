@@ -120,8 +120,7 @@ QString SqliteCursor::sqlFor(Query query, int level, bool currentIsNull) const {
 }
 
 Statement& SqliteCursor::statement(Query query, int level, bool currentIsNull) {
-    QByteArray signature = QByteArray::number(int(query)) + ':' + QByteArray::number(level) + ':' +
-                           char('0' + int(currentIsNull)) + char('0' + int(range_));
+    const int signature = ((level * 16 + int(query)) * 2 + int(currentIsNull)) * 8 + int(range_);
     auto it = statements_.find(signature);
     if (it == statements_.end()) {
         const QString sql = sqlFor(query, level, currentIsNull);
@@ -168,17 +167,48 @@ bool SqliteCursor::runMove(Query query, int level, bool currentIsNull, Found* fo
     readFound(stmt, found);
     batch_.clear();
     batchNext_ = 0;
+    batchEnds_ = false;
     const int ahead = aheadFor(forward);
     if (ahead == 0)
         return true;
-    while (batch_.size() < ahead && stmt.step()) {
+    bool exhausted = false;
+    while (batch_.size() < ahead) {
+        if (!stmt.step()) {
+            exhausted = true;
+            break;
+        }
         Found next;
         readFound(stmt, &next);
         batch_.append(std::move(next));
     }
+    // The last query a move would try, run dry: nothing lies beyond the batch.
+    batchEnds_ = exhausted && isLastQuery(query, level);
     // Read inside the move's read transaction: the version of exactly what was read.
     batchVersion_ = dataVersion();
     return true;
+}
+
+// True when a move tries no query after this one.
+bool SqliteCursor::isLastQuery(Query query, int level) const {
+    switch (query) {
+    case Query::First:
+    case Query::Last:
+        return true;
+    case Query::TieNext:
+    case Query::TiePrior:
+        return firstSeekLevel() == int(index_.parts.size());
+    case Query::Greater:
+    case Query::NullAt:
+        return level == firstSeekLevel();
+    default:
+        return false;
+    }
+}
+
+// A range on a single first-field value holds no row beyond it in that field, so moves
+// need not look there (a master's detail rows, for one).
+int SqliteCursor::firstSeekLevel() const {
+    return range_ == RangeKind::Between && low_ == high_ ? 1 : 0;
 }
 
 // Sequential reading earns a growing batch; a single move after a jump reads one row.
@@ -200,17 +230,22 @@ qint64 SqliteCursor::dataVersion() {
 void SqliteCursor::dropBatch() {
     batch_.clear();
     batchNext_ = 0;
+    batchEnds_ = false;
     streak_ = 0;
 }
 
-bool SqliteCursor::takeFromBatch(bool forward, Row& row) {
-    if (batchNext_ >= batch_.size() || forward != batchForward_ || place_ != Place::At)
-        return false;
-    if (dataVersion() != batchVersion_ || batch_[batchNext_].rowId == rowId_) {
+SqliteCursor::FromBatch SqliteCursor::takeFromBatch(bool forward, Row& row) {
+    const bool rowsLeft = batchNext_ < batch_.size();
+    if (forward != batchForward_ || place_ != Place::At || !(rowsLeft || batchEnds_))
+        return FromBatch::Miss;
+    if (dataVersion() != batchVersion_ || (rowsLeft && batch_[batchNext_].rowId == rowId_)) {
         batch_.clear(); // stale, or a file whose order loops: seek afresh
         batchNext_ = 0;
-        return false;
+        batchEnds_ = false;
+        return FromBatch::Miss;
     }
+    if (!rowsLeft)
+        return FromBatch::End;
     Found& found = batch_[batchNext_++];
     place_ = Place::At;
     onRow_ = true;
@@ -218,7 +253,7 @@ bool SqliteCursor::takeFromBatch(bool forward, Row& row) {
     rowId_ = found.rowId;
     row = std::move(found.row);
     ++streak_;
-    return true;
+    return FromBatch::Row;
 }
 
 // Counts just the index entries within the range (or the smallest b-tree without one).
@@ -260,7 +295,7 @@ bool SqliteCursor::seekForward(Found* found) {
     ReadTransaction transaction(*this);
     if (tiesPossible() && runMove(Query::TieNext, 0, false, found, true))
         return true;
-    for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
+    for (int level = int(index_.parts.size()) - 1; level >= firstSeekLevel(); --level) {
         if (runMove(Query::Greater, level, key_[level].isNull(), found, true))
             return true;
     }
@@ -272,7 +307,7 @@ bool SqliteCursor::seekBackward(Found* found) {
     ReadTransaction transaction(*this);
     if (tiesPossible() && runMove(Query::TiePrior, 0, false, found, false))
         return true;
-    for (int level = int(index_.parts.size()) - 1; level >= 0; --level) {
+    for (int level = int(index_.parts.size()) - 1; level >= firstSeekLevel(); --level) {
         if (key_[level].isNull())
             continue;
         if (runMove(Query::Less, level, false, found, false) ||
@@ -343,8 +378,15 @@ void SqliteCursor::noteMove(bool forward) {
 }
 
 bool SqliteCursor::next(Row& row) {
-    if (takeFromBatch(true, row))
+    switch (takeFromBatch(true, row)) {
+    case FromBatch::Row:
         return true;
+    case FromBatch::End:
+        moveToEof();
+        return false;
+    case FromBatch::Miss:
+        break;
+    }
     noteMove(true);
     Found found;
     bool ok = false;
@@ -366,8 +408,15 @@ bool SqliteCursor::next(Row& row) {
 }
 
 bool SqliteCursor::prior(Row& row) {
-    if (takeFromBatch(false, row))
+    switch (takeFromBatch(false, row)) {
+    case FromBatch::Row:
         return true;
+    case FromBatch::End:
+        moveToBof();
+        return false;
+    case FromBatch::Miss:
+        break;
+    }
     noteMove(false);
     Found found;
     bool ok = false;

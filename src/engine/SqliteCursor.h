@@ -77,10 +77,14 @@ private:
     bool runMove(Query query, int level, bool currentIsNull, Found* found, bool forward);
     // Stands on the next row of the read-ahead batch in direction `forward`, when the batch
     // has one and nobody has written to the file since it was read.
-    bool takeFromBatch(bool forward, Row& row);
+    // End: the batch ran to the end of the range, so there is no such row.
+    enum class FromBatch { Miss, Row, End };
+    FromBatch takeFromBatch(bool forward, Row& row);
     void dropBatch();
     qint64 dataVersion();
     int aheadFor(bool forward) const;
+    bool isLastQuery(Query query, int level) const;
+    int firstSeekLevel() const;
     void noteMove(bool forward);
     bool seekForward(Found* found);
     bool seekBackward(Found* found);
@@ -109,7 +113,7 @@ private:
     IndexDetail index_;
     bool readOnly_;
     RowLockFile locks_;
-    std::unordered_map<QByteArray, std::unique_ptr<Statement>> statements_;
+    std::unordered_map<int, std::unique_ptr<Statement>> statements_;
     std::unique_ptr<Statement> update_, insert_, delete_, begin_, commit_, dataVersion_;
 
     // Read-ahead: rows that follow the current one in the direction of the last moves, read
@@ -118,6 +122,7 @@ private:
     QList<Found> batch_;
     qsizetype batchNext_ = 0;
     bool batchForward_ = true;
+    bool batchEnds_ = false; // nothing follows the batch's last row
     qint64 batchVersion_ = -1;
     int streak_ = 0; // consecutive moves in the direction of batchForward_
 
