@@ -211,11 +211,12 @@ int SqliteCursor::firstSeekLevel() const {
     return range_ == RangeKind::Between && low_ == high_ ? 1 : 0;
 }
 
-// Sequential reading earns a growing batch; a single move after a jump reads one row.
+// Sequential reading earns a growing batch, so that a window's fill reads few rows it does
+// not use; a single move after a jump reads one row.
 int SqliteCursor::aheadFor(bool forward) const {
     if (forward != batchForward_ || streak_ < 2)
         return 0;
-    return std::min(MaxAhead, 4 << std::min(streak_, 4));
+    return std::min(MaxAhead, streak_); // at most as many as the run has read so far
 }
 
 qint64 SqliteCursor::dataVersion() {
