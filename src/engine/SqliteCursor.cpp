@@ -515,8 +515,9 @@ void SqliteCursor::clearRange() {
 
 void SqliteCursor::refresh() {
     dropBatch();
-    // Every query runs in its own read transaction, so rows written by others are always
-    // seen; only a current row that vanished needs noticing.
+    // Every query runs in its own read transaction and the read-ahead batch is checked
+    // against the data version, so rows written by others are always seen; only a current
+    // row that vanished needs noticing.
     if (place_ == Place::At && onRow_) {
         Found found;
         onRow_ = readByRowId(rowId_, &found);

@@ -2,7 +2,9 @@
 
 // A cursor over one table file, ordered by one index plus the row identity (ties), moved by
 // keyset seeks: every move asks SQLite for the first row after (or before) the current key
-// in index order, through a few prepared index-range queries. Nothing is materialised.
+// in index order, through a few prepared index-range queries. A run of moves in one direction
+// keeps a bounded batch of the rows that follow (at most 64), checked against the file's
+// data version before each use; nothing else is materialised.
 
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
