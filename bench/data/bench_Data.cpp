@@ -1,6 +1,11 @@
 // Table-layer costs against their baselines, measured in the same run:
 //  - TotalHoras per employee over 10,000 and 100,000 employees (4 weeks each): the ratio
 //    shows whether the per-employee cost grows with the table;
+//  - TotalHoras over 100,000 employees with 5 weeks each against one SQL UPDATE with an
+//    aggregate subquery over the same files;
+//  - opening both tables and standing on the first of the large table's employees, against
+//    opening the file with SQLite and reading its first row by the index;
+//  - First, Last, 1,000 Next and 1,000 Prior on 10,000 and on the large table;
 //  - First, Last and MoveBy(+-20) through a 20-row window over 100 and 1,000,000 employees.
 // Usage: bench_Data [large-employees]   (default 1000000)
 
@@ -15,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <sqlite3.h>
 
 using namespace lv26;
 
@@ -76,6 +82,86 @@ double totalHorasPerEmployee(int employees) {
     return double(timer.nsecsElapsed()) / 1000.0 / employees;
 }
 
+// One statement run on Func.DB with Dados.DB attached; returns milliseconds.
+double sqlMilliseconds(const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open("Func.DB", &db);
+    sqlite3_exec(db, "ATTACH 'Dados.DB' AS d", nullptr, nullptr, nullptr);
+    QElapsedTimer timer;
+    timer.start();
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    sqlite3_close(db);
+    return ms;
+}
+
+void totalHorasAgainstSql(int employees) {
+    auto dir = makeTables(employees, 5);
+    double totalHoras = 0;
+    {
+        TDados dados;
+        QElapsedTimer timer;
+        timer.start();
+        dados.TotalHoras();
+        totalHoras = double(timer.nsecsElapsed()) / 1e6;
+    }
+    const double update =
+        sqlMilliseconds("UPDATE Func SET HorasNoMes = (SELECT SUM(HorasNaSemana) FROM d.Dados "
+                        "WHERE d.Dados.Matricula = Func.Matricula)");
+    std::printf("TotalHoras, %d employees x 5 weeks: %.0f ms; one SQL UPDATE: %.0f ms "
+                "(ratio %.2f)\n",
+                employees, totalHoras, update, totalHoras / update);
+}
+
+void openingAgainstSql(int employees) {
+    auto dir = makeTables(employees, 5);
+    QElapsedTimer timer;
+    timer.start();
+    {
+        TDados dados;
+        const double open = double(timer.nsecsElapsed()) / 1e6;
+        const QString first = dados.Table1Matricula->AsString();
+        const double select = sqlMilliseconds("SELECT * FROM Func ORDER BY Matricula LIMIT 1");
+        std::printf("Open both tables on %d employees, first is %s: %.2f ms; one SQL SELECT "
+                    "of the first row: %.2f ms (ratio %.2f)\n",
+                    employees, qPrintable(first), open, select, open / select);
+    }
+}
+
+struct SequenceCosts {
+    double first, last, next, prior;
+};
+
+SequenceCosts sequenceCosts(int employees) {
+    auto dir = makeTables(employees, 0);
+    TTable table;
+    table.setObjectName("Table1");
+    table.setTableName("Func.DB");
+    table.setIndexFieldNames("Matricula");
+    table.Open();
+    SequenceCosts costs{};
+    costs.first = microsecondsPer(100, [&] { table.First(); });
+    costs.last = microsecondsPer(100, [&] { table.Last(); });
+    table.First();
+    costs.next = microsecondsPer(1000, [&] { table.Next(); });
+    costs.prior = microsecondsPer(1000, [&] { table.Prior(); });
+    return costs;
+}
+
+void sequenceAgainstSize(int large) {
+    const SequenceCosts small = sequenceCosts(10000);
+    const SequenceCosts big = sequenceCosts(large);
+    std::printf("per move                %11s %14s %8s\n", "10,000 rows", "large rows", "ratio");
+    std::printf("First                  %9.1f us %11.1f us %8.2f\n", small.first, big.first,
+                big.first / small.first);
+    std::printf("Last                   %9.1f us %11.1f us %8.2f\n", small.last, big.last,
+                big.last / small.last);
+    std::printf("1,000 x Next           %9.1f us %11.1f us %8.2f\n", small.next, big.next,
+                big.next / small.next);
+    std::printf("1,000 x Prior          %9.1f us %11.1f us %8.2f\n", small.prior, big.prior,
+                big.prior / small.prior);
+}
+
 struct MoveCosts {
     double first, last, moveBy;
 };
@@ -111,6 +197,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString home = QDir::currentPath();
     const int large = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
+
+    totalHorasAgainstSql(100000);
+    openingAgainstSql(large);
+    sequenceAgainstSize(large);
 
     const double small = totalHorasPerEmployee(10000);
     const double big = totalHorasPerEmployee(100000);
