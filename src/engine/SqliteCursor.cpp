@@ -379,59 +379,44 @@ void SqliteCursor::noteMove(bool forward) {
 }
 
 bool SqliteCursor::next(Row& row) {
-    switch (takeFromBatch(true, row)) {
-    case FromBatch::Row:
-        return true;
-    case FromBatch::End:
-        moveToEof();
-        return false;
-    case FromBatch::Miss:
-        break;
-    }
-    noteMove(true);
-    Found found;
-    bool ok = false;
-    if (range_ == RangeKind::Empty || place_ == Place::Eof)
-        ok = false;
-    else if (place_ == Place::Bof) {
-        std::optional<ReadTransaction> transaction;
-        if (aheadFor(true) > 0)
-            transaction.emplace(*this);
-        ok = runMove(Query::First, 0, false, &found, true);
-    } else
-        ok = seekForward(&found) && found.rowId != rowId_; // a file whose order loops ends here
-    if (!ok) {
-        moveToEof();
-        return false;
-    }
-    standOn(found, row);
-    return true;
+    return step(true, row);
 }
 
 bool SqliteCursor::prior(Row& row) {
-    switch (takeFromBatch(false, row)) {
+    return step(false, row);
+}
+
+// One move in either direction: from the read-ahead batch when it still holds, else by
+// seeking; an end found leaves the cursor at that end.
+bool SqliteCursor::step(bool forward, Row& row) {
+    const auto standAtEnd = [&] { forward ? moveToEof() : moveToBof(); };
+    switch (takeFromBatch(forward, row)) {
     case FromBatch::Row:
         return true;
     case FromBatch::End:
-        moveToBof();
+        standAtEnd();
         return false;
     case FromBatch::Miss:
         break;
     }
-    noteMove(false);
+    noteMove(forward);
     Found found;
     bool ok = false;
-    if (range_ == RangeKind::Empty || place_ == Place::Bof)
+    const Place startEnd = forward ? Place::Bof : Place::Eof;
+    const Place farEnd = forward ? Place::Eof : Place::Bof;
+    if (range_ == RangeKind::Empty || place_ == farEnd)
         ok = false;
-    else if (place_ == Place::Eof) {
+    else if (place_ == startEnd) {
         std::optional<ReadTransaction> transaction;
-        if (aheadFor(false) > 0)
+        if (aheadFor(forward) > 0)
             transaction.emplace(*this);
-        ok = runMove(Query::Last, 0, false, &found, false);
-    } else
-        ok = seekBackward(&found) && found.rowId != rowId_;
+        ok = runMove(forward ? Query::First : Query::Last, 0, false, &found, forward);
+    } else {
+        // A file whose order loops ends here.
+        ok = (forward ? seekForward(&found) : seekBackward(&found)) && found.rowId != rowId_;
+    }
     if (!ok) {
-        moveToBof();
+        standAtEnd();
         return false;
     }
     standOn(found, row);

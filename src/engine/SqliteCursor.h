@@ -88,6 +88,7 @@ private:
     bool isLastQuery(Query query, int level) const;
     int firstSeekLevel() const;
     void noteMove(bool forward);
+    bool step(bool forward, Row& row);
     bool seekForward(Found* found);
     bool seekBackward(Found* found);
     bool tiesPossible() const;
