@@ -161,6 +161,15 @@ void TDataSet::Last() {
     dataEvent(DataEvent::DataSetChange);
 }
 
+void TDataSet::GotoBookmark(const engine::Bookmark& bookmark) {
+    checkActive();
+    CheckBrowseMode();
+    cursorRowId_ = 0; // the row may have been written elsewhere: read it again
+    bof_ = eof_ = false;
+    resyncAround(bookmark, activeRecord_);
+    dataEvent(DataEvent::DataSetChange);
+}
+
 int TDataSet::MoveBy(int distance) {
     checkActive();
     CheckBrowseMode();

@@ -102,6 +102,9 @@ public:
     // Moves by `distance` rows (negative: backward); returns the rows actually moved. Sets
     // Eof (Bof) when a forward (backward) move found no further row.
     int MoveBy(int distance);
+    // Stands on the bookmarked row, read afresh with the rows around it; when it is gone, on
+    // the row that now holds its place in index order.
+    void GotoBookmark(const engine::Bookmark& bookmark);
 
     // ---- editing ----------------------------------------------------------------------
     // Inserts a blank row before the current one (Insert state).

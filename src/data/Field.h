@@ -59,6 +59,8 @@ public:
     // Reading the current row. On a closed or empty dataset every value is blank.
     QVariant Value() const; // null when blank
     bool IsNull() const { return Value().isNull(); }
+    // Column of the dataset's rows this field is bound to; -1 when calculated or unbound.
+    int Column() const { return column_; }
     int AsInteger() const;    // blank reads 0; a number is rounded; text is parsed (0 if not)
     double AsFloat() const;   // blank reads 0
     QString AsString() const; // blank reads ""

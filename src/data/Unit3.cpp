@@ -2,6 +2,8 @@
 
 #include "data/GeneralValue.h"
 
+#include <limits>
+
 namespace lv26 {
 
 TDados* Dados = nullptr;
@@ -85,21 +87,92 @@ void TDados::Table2CalcFields(TDataSet* /*DataSet*/) {
     Table2Sal_semanal->setAsFloat(static_cast<double>(pay));
 }
 
+// The employees are done by engine passes, which lock and write each one as an edit and a
+// post would, in runs of rows per commit. An employee a pass cannot write (a blank required
+// field, a total out of range, a row locked elsewhere, a stored value read back changed) gets
+// the row-by-row steps, which raise its error exactly where posting it fails; otherwise the
+// next pass goes on after it.
 void TDados::TotalHoras() {
-    TField* horasNoMes = Table1->FieldByName(QStringLiteral("HorasNoMes"));
-    TField* horasNaSemana = Table2->FieldByName(QStringLiteral("HorasNaSemana"));
     Table1->First();
+    if (Table1->Eof())
+        return;
+    if (onePassPossible())
+        totalInPasses();
     while (!Table1->Eof()) {
-        Table1->Edit();
-        horasNoMes->setValue(0);
-        Table2->First();
-        while (!Table2->Eof()) {
-            horasNoMes->setValue(addValues(horasNoMes->Value(), horasNaSemana->Value()));
-            Table2->Next();
-        }
-        Table1->Post();
+        totalCurrentEmployee();
         Table1->Next();
     }
+}
+
+void TDados::totalCurrentEmployee() {
+    TField* horasNoMes = Table1->FieldByName(QStringLiteral("HorasNoMes"));
+    TField* horasNaSemana = Table2->FieldByName(QStringLiteral("HorasNaSemana"));
+    Table1->Edit();
+    horasNoMes->setValue(0);
+    Table2->First();
+    while (!Table2->Eof()) {
+        horasNoMes->setValue(addValues(horasNoMes->Value(), horasNaSemana->Value()));
+        Table2->Next();
+    }
+    Table1->Post();
+}
+
+// The pass joins the tables on the stored keys, which is what the link's range shows only
+// while Table2 follows Table1's one index field.
+bool TDados::onePassPossible() const {
+    return Table1->CanModify() && Table2->Active() && Table2->MasterSource() == DataSource1 &&
+           !Table1->IndexFieldNames().contains(QLatin1Char(';')) &&
+           Table2->MasterFields().compare(Table1->IndexFieldNames(), Qt::CaseInsensitive) == 0 &&
+           Table1HorasNoMes->Column() >= 0;
+}
+
+void TDados::totalInPasses() {
+    engine::DetailTotalsPass pass;
+    pass.masterTable = Table1->TableName();
+    pass.masterIndex = Table1->IndexName();
+    pass.detailTable = Table2->TableName();
+    pass.detailIndex = Table2->IndexName();
+    pass.detailColumn = Table2HorasNaSemana->FieldName();
+    const auto visit = [this](engine::Row& row, const engine::DetailTotal& total) {
+        return totalEmployee(row, total);
+    };
+    for (;;) {
+        const engine::DetailTotalsEnd end = engine::writeDetailTotals(pass, visit);
+        switch (end.how) {
+        case engine::DetailTotalsEnd::How::Unsupported:
+            if (pass.after.isValid())
+                Table1->Next(); // the employee the last pass stopped at is done
+            return;
+        case engine::DetailTotalsEnd::How::Finished:
+            Table1->Last();
+            Table2->Last();
+            return;
+        case engine::DetailTotalsEnd::How::Stopped:
+            Table1->GotoBookmark(end.at);
+            totalCurrentEmployee();
+            pass.after = end.at;
+            break;
+        }
+    }
+}
+
+// The month of one employee as the row-by-row steps would post it; false when posting it
+// would fail (a blank required field, a total HorasNoMes cannot hold).
+bool TDados::totalEmployee(engine::Row& row, const engine::DetailTotal& total) const {
+    for (const TField* field : Table1->Fields()) {
+        if (field->Required() && field->Column() >= 0 && row[field->Column()].isNull())
+            return false;
+    }
+    QVariant& horas = row[Table1HorasNoMes->Column()];
+    if (total.blank) {
+        horas = QVariant();
+        return true;
+    }
+    if (total.sum < std::numeric_limits<qint32>::min() ||
+        total.sum > std::numeric_limits<qint32>::max())
+        return false;
+    horas = int(total.sum);
+    return true;
 }
 
 } // namespace lv26

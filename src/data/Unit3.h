@@ -6,6 +6,7 @@
 #include "data/DataSource.h"
 #include "data/Field.h"
 #include "data/Table.h"
+#include "engine/TableEngine.h"
 
 #include <QObject>
 
@@ -44,6 +45,15 @@ public:
     TSmallintField* Table2HorasNaSemana;
     TCurrencyField* Table2Sal_semanal;
     TDataSource* DataSource2;
+
+private:
+    // Totals the employees by engine passes and the row-by-row steps for those a pass
+    // cannot write; leaves Table1 on the first employee still to be done (at its end when
+    // none is left). Raises the first error as TotalHoras does.
+    void totalInPasses();
+    bool onePassPossible() const;
+    bool totalEmployee(engine::Row& row, const engine::DetailTotal& total) const;
+    void totalCurrentEmployee();
 };
 
 // The one instance, set by the start-up sequence (nullptr before and after).

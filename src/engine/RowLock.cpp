@@ -32,13 +32,14 @@ void RowLockFile::open(const QString& tablePath, const QString& tableName) {
 
 namespace {
 
-int setLock(int fd, short type, qint64 rowId) {
+// Locks (or unlocks) `length` bytes from the row's offset; a length of 0 reaches the end.
+int setLock(int fd, short type, qint64 rowId, off_t length = 1) {
     struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     // Row identities may be negative in files made elsewhere: fold them into the offsets.
     lock.l_start = off_t(quint64(rowId) & 0x7fffffffffffffffULL);
-    lock.l_len = 1;
+    lock.l_len = length;
     lock.l_pid = 0; // required for open-file-description locks
     int rc;
     do {
@@ -50,9 +51,13 @@ int setLock(int fd, short type, qint64 rowId) {
 } // namespace
 
 bool RowLockFile::tryLock(qint64 rowId) {
+    return tryLockSpan(rowId, 1);
+}
+
+bool RowLockFile::tryLockSpan(qint64 firstRowId, qint64 count) {
     if (fd_ < 0)
         raise(codes::GeneralError, {QStringLiteral("Table: ") + tableName_});
-    if (setLock(fd_, F_WRLCK, rowId) == 0)
+    if (setLock(fd_, F_WRLCK, firstRowId, off_t(count)) == 0)
         return true;
     if (errno == EAGAIN || errno == EACCES)
         return false;
@@ -63,6 +68,11 @@ bool RowLockFile::tryLock(qint64 rowId) {
 void RowLockFile::unlock(qint64 rowId) {
     if (fd_ >= 0)
         setLock(fd_, F_UNLCK, rowId);
+}
+
+void RowLockFile::unlockAll() {
+    if (fd_ >= 0)
+        setLock(fd_, F_UNLCK, 0, 0);
 }
 
 } // namespace lv26::engine::detail

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <memory>
 #include <sqlite3.h>
 
 namespace lv26::engine::detail {
@@ -118,6 +119,22 @@ SchemaDetail readSchema(const Database& db, const QString& tableName, const QStr
 // Checks that `path` names a readable regular file; throws TableNotFound, NotATable or
 // AccessDenied naming it.
 void checkTableFile(const QString& path);
+
+// Writable means: the user may write it and its permission bits allow some writer (root
+// passes access() on any file, yet a file made read-only stays read-only for the program).
+bool writable(const QString& path);
+QString folderOf(const QString& path);
+// Opens the database of a table file. A read-only file in a folder we cannot write, with no
+// write-ahead log beside it, cannot have writers: it is opened without any locking.
+std::unique_ptr<Database> openDatabase(const QString& path, const QString& tableName,
+                                       bool readOnly);
+// Sets a connection up for writing (write-ahead log, synced at checkpoints).
+void prepareForWriting(Database& db);
+// Throws ReadOnlyTable naming the table unless the file and its folder can be written.
+void requireWritableFile(const QString& path, const QString& tableName);
+// The index named `indexName` (case ignored); throws IndexNotFound or IndexNotUsable.
+const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexName,
+                             const QString& tableName);
 
 // Value conversions between stored values and row values (see docs/tables.md).
 QVariant valueForColumn(const RawValue& raw, const ColumnInfo& column);

@@ -87,8 +87,10 @@ private:
     bool shown_;
 };
 
-// Writable means: the user may write it and its permission bits allow some writer (root
-// passes access() on any file, yet a file made read-only stays read-only for the program).
+} // namespace
+
+namespace detail {
+
 bool writable(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     struct stat st {};
@@ -101,8 +103,6 @@ QString folderOf(const QString& path) {
     return QFileInfo(path).absolutePath();
 }
 
-// Opens the database of a table file. A read-only file in a folder we cannot write, with no
-// write-ahead log beside it, cannot have writers: it is opened without any locking.
 std::unique_ptr<Database> openDatabase(const QString& path, const QString& tableName,
                                        bool readOnly) {
     auto db = std::make_unique<Database>();
@@ -140,7 +140,7 @@ const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexNam
           {QStringLiteral("Table: ") + tableName, QStringLiteral("Index: ") + indexName});
 }
 
-} // namespace
+} // namespace detail
 
 void start() {
     if (started)

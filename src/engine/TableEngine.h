@@ -119,6 +119,49 @@ void createTables(const QString& dir);
 // row is stored or, on any error (thrown as EEngineError), none.
 void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce);
 
+// ---- Writing every row of a table from totals of its detail rows -------------------------
+
+// The total of one integer column over the detail rows of one master row.
+struct DetailTotal {
+    qint64 rows = 0;    // detail rows found
+    bool blank = false; // one of them holds a blank value (or one its column cannot hold)
+    qint64 sum = 0;     // sum of the other values
+};
+
+struct DetailTotalsPass {
+    QString masterTable; // read-write; ordered by masterIndex, a unique index on one field
+    QString masterIndex;
+    QString detailTable;  // its rows belong to the master row whose key equals the first
+    QString detailIndex;  // field of detailIndex
+    QString detailColumn; // a small or long integer column of the detail table
+    Bookmark after;       // start after this master row (a text key); invalid: at the first
+    int rowsPerCommit = 512;
+};
+
+// How a pass ended. Finished: every row was written. Stopped: at the row `at` (a bookmark
+// of the master's index), which is not written; every row before it is written and
+// committed. Unsupported: the tables cannot be passed this way (a key that is not plain
+// binary-ordered text, an index that is not unique, a start after a row whose key is not
+// text); nothing was read or written.
+struct DetailTotalsEnd {
+    enum class How { Finished, Stopped, Unsupported };
+    How how = How::Unsupported;
+    Bookmark at;
+};
+
+// Visits every master row in index order with the total of its detail rows, as a cursor
+// would read both (values coerced as for Cursor::next(); the detail rows those a range on
+// the master's key would show). `visit` may change the row's values except its key and
+// returns true to have it written, false to stop at it. Each written row is locked as an
+// edit locks it; a row locked by another holder, or whose key is blank or not the plain text
+// a cursor reads back, stops the pass at that row. Rows are written in runs, each read and
+// written in one transaction and committed: other processes can write between runs and a
+// pass cut short keeps every committed run. A failure within a run undoes that run and
+// stops the pass at its first row; a failure before the run took a row is thrown (EEngineError,
+// earlier runs kept).
+DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass,
+                                  const std::function<bool(Row&, const DetailTotal&)>& visit);
+
 class Cursor {
 public:
     virtual ~Cursor() = default;

@@ -1,0 +1,394 @@
+// writeDetailTotals(): one index-ordered read of the master table joined to the detail
+// index, written back in runs of rows, each run one write transaction.
+
+#include "engine/RowLock.h"
+#include "engine/Sqlite.h"
+#include "engine/TableEngine.h"
+
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
+
+namespace lv26::engine {
+
+using namespace detail;
+
+namespace {
+
+using Visitor = std::function<bool(Row&, const DetailTotal&)>;
+
+bool isBinary(const IndexKeyPart& part) {
+    return part.collation.isEmpty() ||
+           part.collation.compare(QLatin1String("BINARY"), Qt::CaseInsensitive) == 0;
+}
+
+bool isInteger(const ColumnInfo& column) {
+    return column.type == ColumnType::Int16 || column.type == ColumnType::Int32;
+}
+
+// A key a cursor reads back unchanged: text of at most the column's size. The join compares
+// stored keys while a range compares the keys a cursor read, so only such keys agree.
+bool isPlainKey(const RawValue& raw, const ColumnInfo& column) {
+    if (raw.type != SQLITE_TEXT || raw.bytes.isEmpty())
+        return false;
+    const bool shortAscii =
+        raw.bytes.size() <= column.size &&
+        std::all_of(raw.bytes.begin(), raw.bytes.end(), [](char c) { return uchar(c) < 0x80; });
+    return shortAscii || valueToStore(valueForColumn(raw, column), column) == raw;
+}
+
+// One master row being read, with the total of its detail rows so far.
+struct MasterRow {
+    qint64 rowId = 0;
+    RawValue key;
+    Row row;
+    DetailTotal total;
+};
+
+class Pass {
+public:
+    explicit Pass(const DetailTotalsPass& pass) : pass_(pass) {}
+
+    // False when the tables do not allow the pass (nothing read).
+    bool prepare();
+    DetailTotalsEnd run(const Visitor& visit);
+
+private:
+    enum class RunEnd { Full, Finished, Stopped };
+
+    QString selectSql(bool afterKey) const;
+    Statement& updateFor(quint64 changed);
+    void beginRun();
+    RunEnd readRun(const Visitor& visit);
+    bool totalFromSummary(sqlite3_stmt* stmt, int at, DetailTotal* total) const;
+    bool take(MasterRow& master, const Visitor& visit);
+    bool lockRun();
+    bool tryLockSpans();
+    bool stopAtRunStart();
+    void writeRun();
+    void stopAt(const MasterRow& master);
+
+    const DetailTotalsPass& pass_;
+    std::unique_ptr<Database> db_;
+    SchemaDetail master_;
+    int keyColumn_ = -1;
+    QString detailSqlTable_, detailKey_;
+    ColumnInfo detailColumn_;
+    RowLockFile locks_;
+    Statement first_, after_, begin_, claim_, commit_;
+
+    struct Pending {
+        qint64 rowId;
+        quint64 changed; // bit i: column i
+        Row row;
+    };
+    std::unordered_map<quint64, std::unique_ptr<Statement>> updates_;
+    QList<Pending> run_;
+    RawValue lastKey_; // the pass goes on after this key; none: from the first row
+    DetailTotalsEnd end_;
+};
+
+bool Pass::prepare() {
+    const QString masterPath = tablePath(pass_.masterTable);
+    const QString detailPath = tablePath(pass_.detailTable);
+    checkTableFile(masterPath);
+    checkTableFile(detailPath);
+    requireWritableFile(masterPath, pass_.masterTable);
+    db_ = openDatabase(masterPath, pass_.masterTable, false);
+    master_ = readSchema(*db_, pass_.masterTable, masterPath);
+    const IndexDetail& masterIndex = findIndex(master_, pass_.masterIndex, pass_.masterTable);
+    {
+        auto detailDb = openDatabase(detailPath, pass_.detailTable, true);
+        const SchemaDetail detail = readSchema(*detailDb, pass_.detailTable, detailPath);
+        const IndexDetail& detailIndex = findIndex(detail, pass_.detailIndex, pass_.detailTable);
+        const auto& columns = detail.description.columns;
+        const auto column = std::find_if(columns.begin(), columns.end(), [&](const auto& c) {
+            return c.name.compare(pass_.detailColumn, Qt::CaseInsensitive) == 0;
+        });
+        if (masterIndex.parts.size() != 1 || !masterIndex.info.unique ||
+            master_.description.columns.size() > 64 || !isBinary(masterIndex.parts[0]) ||
+            !isBinary(detailIndex.parts[0]) || column == columns.end() || !isInteger(*column))
+            return false;
+        keyColumn_ = masterIndex.parts[0].column;
+        detailSqlTable_ = detail.sqlTable;
+        detailKey_ = columns[detailIndex.parts[0].column].name;
+        detailColumn_ = *column;
+    }
+    if (pass_.after.isValid()) {
+        lastKey_ = RawValue::fromVariant(pass_.after.key.value(0));
+        if (lastKey_.type != SQLITE_TEXT)
+            return false;
+    }
+    prepareForWriting(*db_);
+    Statement attach(*db_, QStringLiteral("ATTACH DATABASE ?1 AS detail"));
+    RawValue path;
+    path.type = SQLITE_TEXT;
+    path.bytes = detailPath.toUtf8();
+    attach.bind(1, path);
+    attach.step();
+    locks_.open(masterPath, pass_.masterTable);
+    first_ = Statement(*db_, selectSql(false));
+    after_ = Statement(*db_, selectSql(true));
+    begin_ = Statement(*db_, QStringLiteral("BEGIN"));
+    const QString key = quoted(master_.description.columns[keyColumn_].name);
+    claim_ = Statement(*db_, QStringLiteral("UPDATE main.") + quoted(master_.sqlTable) +
+                                 QStringLiteral(" SET ") + key + QStringLiteral(" = ") + key +
+                                 QStringLiteral(" WHERE 0"));
+    commit_ = Statement(*db_, QStringLiteral("COMMIT"));
+    return true;
+}
+
+// Master rows in key order (ties by rowid), each with its detail rows summed up: their count,
+// the count of non-blank values, their sum, least and greatest value.
+QString Pass::selectSql(bool afterKey) const {
+    const QString value = QStringLiteral("d.") + quoted(detailColumn_.name);
+    QStringList columns{QStringLiteral("m.rowid")};
+    for (const ColumnInfo& column : master_.description.columns)
+        columns << QStringLiteral("m.") + quoted(column.name);
+    columns << QStringLiteral("count(d.rowid)");
+    for (const char* aggregate : {"count", "sum", "min", "max"})
+        columns << QLatin1String(aggregate) + QLatin1Char('(') + value + QLatin1Char(')');
+    const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
+    return QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
+           QStringLiteral(" FROM main.") + quoted(master_.sqlTable) +
+           QStringLiteral(" AS m LEFT JOIN detail.") + quoted(detailSqlTable_) +
+           QStringLiteral(" AS d ON d.") + quoted(detailKey_) + QStringLiteral(" = ") + key +
+           QStringLiteral(" COLLATE BINARY") +
+           (afterKey ? QStringLiteral(" WHERE ") + key + QStringLiteral(" > ?1") : QString()) +
+           QStringLiteral(" GROUP BY ") + key + QStringLiteral(", m.rowid ORDER BY ") + key +
+           QStringLiteral(", m.rowid");
+}
+
+// Writes the columns in `changed` (bit i: column i) of a row; prepared once per set.
+Statement& Pass::updateFor(quint64 changed) {
+    auto found = updates_.find(changed);
+    if (found != updates_.end())
+        return *found->second;
+    QStringList sets;
+    const auto& columns = master_.description.columns;
+    for (int i = 0; i < columns.size(); ++i) {
+        if (changed & (quint64(1) << i))
+            sets << quoted(columns[i].name) + QStringLiteral(" = ?") + QString::number(i + 1);
+    }
+    const QString sql = QStringLiteral("UPDATE main.") + quoted(master_.sqlTable) +
+                        QStringLiteral(" SET ") + sets.join(QLatin1Char(',')) +
+                        QStringLiteral(" WHERE rowid = ?") + QString::number(columns.size() + 1);
+    return *updates_.emplace(changed, std::make_unique<Statement>(*db_, sql)).first->second;
+}
+
+// Opens a run's transaction holding the master's write lock from the start, so no other
+// writer comes between a row's read and its write. (BEGIN IMMEDIATE would also take the
+// attached detail file's write lock.)
+void Pass::beginRun() {
+    begin_.step();
+    begin_.reset();
+    try {
+        claim_.step();
+        claim_.reset();
+    } catch (...) {
+        claim_.reset();
+        sqlite3_exec(db_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+DetailTotalsEnd Pass::run(const Visitor& visit) {
+    for (;;) {
+        beginRun();
+        RunEnd ended = RunEnd::Finished;
+        try {
+            ended = readRun(visit);
+            if (!lockRun())
+                ended = RunEnd::Stopped;
+            writeRun();
+        } catch (const EEngineError&) {
+            if (!stopAtRunStart())
+                throw;
+            return end_;
+        }
+        if (ended != RunEnd::Full)
+            return end_;
+    }
+}
+
+// Reads master rows after the last one written until the run is full, the table ends or a
+// row stops the pass.
+Pass::RunEnd Pass::readRun(const Visitor& visit) {
+    Statement& select = lastKey_.isNull() ? first_ : after_;
+    ResetGuard reset(select);
+    if (!lastKey_.isNull())
+        select.bind(1, lastKey_);
+    const auto& columns = master_.description.columns;
+    while (run_.size() < pass_.rowsPerCommit) {
+        if (!select.step()) {
+            end_ = {DetailTotalsEnd::How::Finished, {}};
+            return RunEnd::Finished;
+        }
+        sqlite3_stmt* stmt = select.handle();
+        MasterRow master{sqlite3_column_int64(stmt, 0),
+                         RawValue::fromColumn(stmt, keyColumn_ + 1),
+                         Row(columns.size()),
+                         {}};
+        for (int i = 0; i < columns.size(); ++i)
+            master.row[i] = valueForColumn(RawValue::fromColumn(stmt, i + 1), columns[i]);
+        if (!totalFromSummary(stmt, int(columns.size()) + 1, &master.total) ||
+            !take(master, visit)) {
+            stopAt(master);
+            return RunEnd::Stopped;
+        }
+    }
+    return RunEnd::Full;
+}
+
+// The total the values a cursor reads would add up to, from the summary of a master row's
+// detail rows at result column `at`; false when it needs the values themselves: one the
+// column cannot hold as stored (coerced on reading), or so many rows that a partial sum
+// could leave the 32-bit range before a blank ends it. One blank makes the total blank.
+bool Pass::totalFromSummary(sqlite3_stmt* stmt, int at, DetailTotal* total) const {
+    total->rows = sqlite3_column_int64(stmt, at);
+    const qint64 nonBlank = sqlite3_column_int64(stmt, at + 1);
+    total->blank = nonBlank != total->rows;
+    if (total->rows > 65536)
+        return false;
+    if (total->blank || nonBlank == 0)
+        return true;
+    const bool small = detailColumn_.type == ColumnType::Int16;
+    const qint64 lowest = small ? -32768 : std::numeric_limits<qint32>::min();
+    const qint64 highest = small ? 32767 : std::numeric_limits<qint32>::max();
+    // sum() stays an integer only when every value is one.
+    if (sqlite3_column_type(stmt, at + 2) != SQLITE_INTEGER ||
+        sqlite3_column_type(stmt, at + 3) != SQLITE_INTEGER ||
+        sqlite3_column_type(stmt, at + 4) != SQLITE_INTEGER ||
+        sqlite3_column_int64(stmt, at + 3) < lowest || sqlite3_column_int64(stmt, at + 4) > highest)
+        return false;
+    total->sum = sqlite3_column_int64(stmt, at + 2);
+    return true;
+}
+
+// Lets the visitor decide and adds the row to the run; false when the pass stops here.
+bool Pass::take(MasterRow& master, const Visitor& visit) {
+    const ColumnInfo& keyColumn = master_.description.columns[keyColumn_];
+    if (!isPlainKey(master.key, keyColumn))
+        return false;
+    const Row read = master.row;
+    if (!visit(master.row, master.total))
+        return false;
+    quint64 changed = 0;
+    for (int i = 0; i < read.size(); ++i) {
+        if (master.row[i] != read[i])
+            changed |= quint64(1) << i;
+    }
+    if (changed & (quint64(1) << keyColumn_))
+        raise(codes::InvalidValue, {QStringLiteral("Table: ") + pass_.masterTable,
+                                    QStringLiteral("Field: ") + keyColumn.name});
+    run_ << Pending{master.rowId, changed, std::move(master.row)};
+    return true;
+}
+
+// Locks the run's rows as edits would; a row another holder has locked cuts the run there
+// and stops the pass at it (false).
+bool Pass::lockRun() {
+    if (tryLockSpans())
+        return true;
+    locks_.unlockAll();
+    for (qsizetype i = 0; i < run_.size(); ++i) {
+        if (!locks_.tryLock(run_[i].rowId)) {
+            end_ = {DetailTotalsEnd::How::Stopped,
+                    Bookmark{{run_[i].row[keyColumn_]}, run_[i].rowId}};
+            run_.resize(i);
+            return false;
+        }
+    }
+    return true;
+}
+
+// One lock call per span of consecutive row identities: rows written in key order mostly
+// have them.
+bool Pass::tryLockSpans() {
+    QList<qint64> ids;
+    ids.reserve(run_.size());
+    for (const Pending& pending : std::as_const(run_))
+        ids << pending.rowId;
+    std::sort(ids.begin(), ids.end());
+    for (qsizetype first = 0; first < ids.size();) {
+        qsizetype last = first;
+        while (last + 1 < ids.size() && ids[last] > 0 && ids[last + 1] == ids[last] + 1)
+            ++last;
+        if (!locks_.tryLockSpan(ids[first], last - first + 1))
+            return false;
+        first = last + 1;
+    }
+    return true;
+}
+
+void Pass::stopAt(const MasterRow& master) {
+    end_ = {DetailTotalsEnd::How::Stopped, Bookmark{{master.key.toVariant()}, master.rowId}};
+}
+
+// Writes the changed values of the run's rows (a row read back unchanged needs no write:
+// its lock was still taken) and commits.
+void Pass::writeRun() {
+    const auto& columns = master_.description.columns;
+    for (const Pending& pending : std::as_const(run_)) {
+        if (pending.changed == 0)
+            continue;
+        Statement& update = updateFor(pending.changed);
+        ResetGuard reset(update);
+        for (int i = 0; i < columns.size(); ++i) {
+            if (pending.changed & (quint64(1) << i))
+                update.bind(i + 1, valueToStore(pending.row[i], columns[i]));
+        }
+        RawValue rowId;
+        rowId.type = SQLITE_INTEGER;
+        rowId.integer = pending.rowId;
+        update.bind(int(columns.size()) + 1, rowId);
+        update.step();
+    }
+    commit_.step();
+    commit_.reset();
+    if (!run_.isEmpty())
+        lastKey_ = RawValue::fromVariant(run_.last().row[keyColumn_]);
+    run_.clear();
+    locks_.unlockAll();
+}
+
+// Rolls the open run back and stops the pass at the run's first row, unwritten; false when
+// there is no such row to stop at.
+bool Pass::stopAtRunStart() {
+    sqlite3_exec(db_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    locks_.unlockAll();
+    if (!run_.isEmpty()) {
+        const Pending& first = run_.first();
+        end_ = {DetailTotalsEnd::How::Stopped, Bookmark{{first.row[keyColumn_]}, first.rowId}};
+        run_.clear();
+        return true;
+    }
+    // The failure came before the run took a row: find the row it was reading.
+    const QString key = quoted(master_.description.columns[keyColumn_].name);
+    Statement next(
+        *db_, QStringLiteral("SELECT rowid, ") + key + QStringLiteral(" FROM main.") +
+                  quoted(master_.sqlTable) +
+                  (lastKey_.isNull() ? QString()
+                                     : QStringLiteral(" WHERE ") + key + QStringLiteral(" > ?1")) +
+                  QStringLiteral(" ORDER BY ") + key + QStringLiteral(", rowid LIMIT 1"));
+    if (!lastKey_.isNull())
+        next.bind(1, lastKey_);
+    if (!next.step())
+        return false;
+    end_ = {DetailTotalsEnd::How::Stopped,
+            Bookmark{{RawValue::fromColumn(next.handle(), 1).toVariant()},
+                     sqlite3_column_int64(next.handle(), 0)}};
+    return true;
+}
+
+} // namespace
+
+DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass, const Visitor& visit) {
+    start();
+    Pass run(pass);
+    if (!run.prepare())
+        return {};
+    return run.run(visit);
+}
+
+} // namespace lv26::engine
