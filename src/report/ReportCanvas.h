@@ -7,11 +7,10 @@
 #include "report/ReportTypes.h"
 
 #include <QFont>
-#include <QFontMetrics>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
-#include <optional>
+#include <memory>
 
 class QPainter;
 
@@ -40,12 +39,26 @@ public:
     virtual void drawLine(QPoint from, QPoint to, const QColor& color, int width) = 0;
 };
 
+// Fonts made ready for drawing on one device: the device font, its glyphs and the advances of
+// the characters drawn so far. Kept by the owner of a run's painter across its pages, since
+// preparing a font costs far more than drawing a line of text with it.
+class PainterFontCache;
+
 // Draws on the device of an active QPainter. Not owning the painter; the painter must stay
 // active while the canvas is used.
+//
+// Text is laid out character by character, each character advancing by its own width in the
+// font without kerning, the same measure as the page pictures use; characters that need
+// shaping or a fallback font make their line go through the painter's own text layout.
 class PainterCanvas : public ReportCanvas {
 public:
-    // Fonts are mapped with the painter device's logical pixels per inch.
-    explicit PainterCanvas(QPainter& painter);
+    // Fonts are mapped with the painter device's logical pixels per inch. `fonts` may be
+    // shared by the canvases of one device; a null one gives the canvas a cache of its own.
+    explicit PainterCanvas(QPainter& painter, std::shared_ptr<PainterFontCache> fonts = {});
+    ~PainterCanvas() override;
+
+    // An empty cache, to be shared by the canvases of one device.
+    static std::shared_ptr<PainterFontCache> makeFontCache();
 
     double pixelsPerInchX() const override { return dpiX_; }
     double pixelsPerInchY() const override { return dpiY_; }
@@ -55,12 +68,16 @@ public:
     void drawText(int x, int y, const QString& text, TAlignment alignment) override;
     void drawLine(QPoint from, QPoint to, const QColor& color, int width) override;
 
+    struct DeviceFont; // a font on this canvas's device; defined where it is used
+
 private:
+    DeviceFont& font();
+
     QPainter& painter_;
     double dpiX_;
     double dpiY_;
-    QColor textColor_;
-    std::optional<QFontMetrics> metrics_;
+    std::shared_ptr<PainterFontCache> fonts_;
+    DeviceFont* font_ = nullptr;
 };
 
 } // namespace lv26

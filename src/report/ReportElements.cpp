@@ -8,6 +8,9 @@
 #include <QHash>
 #include <QTime>
 
+#include <memory>
+#include <vector>
+
 namespace lv26 {
 
 using report::roundHalfEven;
@@ -16,33 +19,49 @@ namespace {
 
 constexpr double kScreenFactor = report::kScreenPixelsPerInch / report::kNativePerInch;
 
-// Metrics of a font on a 96 pixels-per-inch screen; the last one made is kept, since the
-// elements of a band print one after another and mostly share a font.
-const QFontMetrics& screenMetrics(const TReportFont& font) {
-    static TReportFont cachedFont;
-    static std::optional<QFontMetrics> cached;
-    if (!cached || !(cachedFont == font)) {
-        cached.emplace(report::toQFont(font, report::kScreenPixelsPerInch));
-        cachedFont = font;
+// A font on a 96 pixels-per-inch screen with the widths of the texts measured in it. Setting a
+// text measures its lines more than once (wrapping, then sizing), wrapping measures the same
+// word pairs row after row, and captions repeat on every page, so the widths are kept for the
+// few fonts of a layout, each with a bounded number of texts.
+struct ScreenFont {
+    explicit ScreenFont(const TReportFont& f)
+        : font(f), metrics(report::toQFont(f, report::kScreenPixelsPerInch)) {}
+    TReportFont font;
+    QFontMetrics metrics;
+    QHash<QString, int> widths;
+};
+
+ScreenFont& screenFont(const TReportFont& font) {
+    static std::vector<std::unique_ptr<ScreenFont>> fonts;
+    static ScreenFont* last = nullptr;
+    if (last && last->font == font)
+        return *last;
+    for (const auto& f : fonts) {
+        if (f->font == font)
+            return *(last = f.get());
     }
-    return *cached;
+    if (fonts.size() >= 16) {
+        fonts.clear();
+        last = nullptr;
+    }
+    fonts.push_back(std::make_unique<ScreenFont>(font));
+    return *(last = fonts.back().get());
 }
 
-// Width of `text` on that screen. Setting a text measures its lines more than once (wrapping,
-// then sizing), and captions repeat on every page, so widths are kept per font.
+const QFontMetrics& screenMetrics(const TReportFont& font) {
+    return screenFont(font).metrics;
+}
+
+// Width of `text` on that screen.
 int screenTextWidth(const TReportFont& font, const QString& text) {
-    static TReportFont cachedFont;
-    static QHash<QString, int> widths;
-    const QFontMetrics& metrics = screenMetrics(font);
-    if (!(cachedFont == font) || widths.size() > 4096) {
-        widths.clear();
-        cachedFont = font;
-    }
-    const auto it = widths.constFind(text);
-    if (it != widths.constEnd())
+    ScreenFont& f = screenFont(font);
+    const auto it = f.widths.constFind(text);
+    if (it != f.widths.constEnd())
         return *it;
-    const int width = metrics.horizontalAdvance(text);
-    widths.insert(text, width);
+    if (f.widths.size() >= 32768)
+        f.widths.clear();
+    const int width = f.metrics.horizontalAdvance(text);
+    f.widths.insert(text, width);
     return width;
 }
 
@@ -149,7 +168,9 @@ void TReportCustomText::makeLines() {
     const bool wrap = WordWrap && !AutoSize;
     const int limit = wrap ? widthInZoomPixels() : 0;
     for (const QString& paragraph : paragraphs(text_)) {
-        if (!wrap) {
+        // A line only grows as words are added to it, so a paragraph that fits whole is one
+        // line; most texts are, and they are measured once instead of once per word.
+        if (!wrap || !paragraph.contains(u' ') || measureWidth(paragraph) <= limit) {
             lines_ << paragraph;
             continue;
         }

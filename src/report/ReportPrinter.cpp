@@ -209,11 +209,12 @@ void TReportPrinter::beginPicture() {
             painter_ = std::make_unique<QPainter>();
             if (!painter_->begin(device_))
                 invalidPrinter();
+            deviceFonts_ = PainterCanvas::makeFontCache();
         } else if (!device_->newPage()) {
             invalidPrinter();
         }
         ++devicePages_;
-        setCanvas(std::make_unique<PainterCanvas>(*painter_));
+        setCanvas(std::make_unique<PainterCanvas>(*painter_, deviceFonts_));
         return;
     }
     // Preview pages, and printer pages outside the range (drawn, then thrown away).

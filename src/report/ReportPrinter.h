@@ -170,7 +170,8 @@ private:
     std::unique_ptr<EmfWriter> picture_; // the page being drawn as a picture
     QPagedPaintDevice* device_ = nullptr;
     std::unique_ptr<QPainter> painter_;
-    int devicePages_ = 0; // pages begun on the device
+    std::shared_ptr<PainterFontCache> deviceFonts_; // kept across the device's pages
+    int devicePages_ = 0;                           // pages begun on the device
     std::unique_ptr<ReportCanvas> canvas_;
     ReportCanvas* observer_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "engine/TableEngine.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 namespace lv26 {
@@ -18,6 +19,7 @@ bool TableDataSet::isOpen() const {
 }
 
 void TableDataSet::first() {
+    currencyTexts_.clear(); // the regional settings may have changed since the last run
     dataSet_->First();
 }
 
@@ -63,7 +65,22 @@ QVariant TableDataSet::value(int index) const {
 }
 
 QString TableDataSet::displayText(int index) const {
-    return dataSet_->Fields().at(index)->DisplayText();
+    const TField* field = dataSet_->Fields().at(index);
+    if (!dynamic_cast<const TCurrencyField*>(field))
+        return field->DisplayText();
+    const QVariant value = field->Value();
+    if (value.isNull())
+        return {};
+    // The bits tell -0 from 0, whose texts may differ.
+    const quint64 number = std::bit_cast<quint64>(value.toDouble());
+    const auto it = currencyTexts_.constFind(number);
+    if (it != currencyTexts_.constEnd())
+        return *it;
+    if (currencyTexts_.size() >= 65536)
+        currencyTexts_.clear();
+    const QString text = field->DisplayText();
+    currencyTexts_.insert(number, text);
+    return text;
 }
 
 } // namespace lv26

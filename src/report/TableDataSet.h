@@ -4,6 +4,8 @@
 
 #include "report/ReportDataSet.h"
 
+#include <QHash>
+
 namespace lv26 {
 
 class TDataSet;
@@ -27,10 +29,13 @@ public:
     int fieldIndex(const QString& fieldName) const override;
     ReportFieldKind fieldKind(int index) const override;
     QVariant value(int index) const override;
+    // For a currency field, the texts of the values met are kept for the rest of the run (a
+    // listing repeats its wages over and over); first() starts a run afresh.
     QString displayText(int index) const override;
 
 private:
     TDataSet* dataSet_;
+    mutable QHash<quint64, QString> currencyTexts_; // by the bits of the value
 };
 
 } // namespace lv26
