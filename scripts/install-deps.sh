@@ -11,6 +11,8 @@ packages=(
 )
 if [ "${LV26_DEPS:-all}" != build ]; then
     packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils python3-reportlab)
+    # A CUPS queue that prints into PDF files, for the printing tests.
+    packages+=(cups printer-driver-cups-pdf)
 fi
 
 missing=()

@@ -1,0 +1,409 @@
+// Printing through a real CUPS queue whose cups-pdf backend turns each job into a PDF file:
+// the whole listing, a page range, loaded pages, and the print action on the queue chosen in
+// the print choices.
+//
+// Each print is made twice through the same entry point: onto Qt's PDF output, whose pages and
+// texts are checked with pdfinfo and pdftotext, and through the queue. The queue's file goes
+// through PostScript and back, which keeps the look of the glyphs but not their text, so it is
+// checked for its page count and paper and against the look of the first file, page by page.
+// Where CUPS cannot run here, only the first print and its checks run; LV26_CUPS=off forces
+// that, and LV26_REQUIRE_CUPS=1 makes a missing CUPS a failure.
+
+#include "PreviewFixture.h"
+
+#include "report/ReportPrint.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+using namespace lv26;
+using namespace lv26::test;
+
+namespace {
+
+constexpr int kJobTimeoutMs = 60000;
+// Pages are compared rendered at 100 pixels per inch, in blocks of 2 mm.
+constexpr int kBlock = 8;
+constexpr int kGreyStep = 32;
+const QString kQueue = QStringLiteral("Lv26-PDF");
+
+QString runTool(const QString& tool, const QStringList& args, int* exitCode = nullptr,
+                QString* errors = nullptr,
+                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(tool, args);
+    const bool done = p.waitForFinished(60000);
+    if (exitCode)
+        *exitCode = done && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (errors)
+        *errors = QString::fromUtf8(p.readAllStandardError()).trimmed();
+    return done ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+}
+
+struct PdfInfo {
+    int pages = -1;
+    QSizeF pageSize; // points, of the first page
+};
+
+PdfInfo pdfInfo(const QString& pdf) {
+    const QString text = runTool(QStringLiteral("pdfinfo"), {pdf});
+    PdfInfo info;
+    const QRegularExpressionMatch pages =
+        QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)")).match(text);
+    if (pages.hasMatch())
+        info.pages = pages.captured(1).toInt();
+    const QRegularExpressionMatch size =
+        QRegularExpression(QStringLiteral("Page size:\\s+([\\d.]+) x ([\\d.]+) pts")).match(text);
+    if (size.hasMatch())
+        info.pageSize = QSizeF(size.captured(1).toDouble(), size.captured(2).toDouble());
+    return info;
+}
+
+bool isLetter(const QSizeF& points) {
+    return qAbs(points.width() - 612) < 1.5 && qAbs(points.height() - 792) < 1.5;
+}
+
+// The text of each page of `pdf`, first page first.
+QStringList pdfPageTexts(const QString& pdf, int pages) {
+    QStringList texts;
+    for (int page = 1; page <= pages; ++page)
+        texts << runTool(QStringLiteral("pdftotext"),
+                         {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                          QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
+    return texts;
+}
+
+// Page `page` of `pdf` rendered in grey at 100 pixels per inch (null when it cannot be).
+QImage renderPage(const QString& pdf, int page) {
+    const QString prefix = pdf + QStringLiteral(".page%1").arg(page);
+    const QString p = QString::number(page);
+    runTool(QStringLiteral("pdftoppm"),
+            {QStringLiteral("-gray"), QStringLiteral("-r"), QStringLiteral("100"),
+             QStringLiteral("-f"), p, QStringLiteral("-l"), p, QStringLiteral("-singlefile"), pdf,
+             prefix});
+    QImage image(prefix + QStringLiteral(".pgm"));
+    QFile::remove(prefix + QStringLiteral(".pgm"));
+    return image.convertToFormat(QImage::Format_Grayscale8);
+}
+
+// How many blocks of `block` x `block` pixels differ in their mean grey by more than `step`
+// between two pictures of equal size; -1 when the sizes differ. Blocks absorb the small
+// differences of two renderings of the same glyphs, and keep those of different words.
+int differingBlocks(const QImage& a, const QImage& b, int block, int step) {
+    if (a.isNull() || a.size() != b.size())
+        return -1;
+    int differing = 0;
+    for (int by = 0; by + block <= a.height(); by += block) {
+        for (int bx = 0; bx + block <= a.width(); bx += block) {
+            int sum = 0;
+            for (int y = by; y < by + block; ++y) {
+                const uchar* la = a.constScanLine(y);
+                const uchar* lb = b.constScanLine(y);
+                for (int x = bx; x < bx + block; ++x)
+                    sum += int(la[x]) - int(lb[x]);
+            }
+            if (qAbs(sum) > step * block * block)
+                ++differing;
+        }
+    }
+    return differing;
+}
+
+// A finished PDF ends with its end-of-file marker; the backend writes it last.
+bool looksComplete(const QString& pdf) {
+    QFile file(pdf);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < 64)
+        return false;
+    file.seek(file.size() - 32);
+    return file.read(32).contains("%%EOF");
+}
+
+// The employees' first names in the order the listing prints them (Table1's order). The name
+// column shows what fits of each name, always its first word.
+QStringList employeeFirstNames(TDados& dados) {
+    QStringList names;
+    for (dados.Table1->First(); !dados.Table1->Eof(); dados.Table1->Next())
+        names << dados.Table1Nome->AsString().section(QLatin1Char(' '), 0, 0,
+                                                      QString::SectionSkipEmpty);
+    dados.Table1->First();
+    return names;
+}
+
+// The listing holds 29 rows on its first page and 31 on each later one (Letter paper).
+int firstRowOfPage(int page) {
+    return page == 1 ? 0 : 29 + 31 * (page - 2);
+}
+QStringList namesOnPage(const QStringList& names, int page) {
+    return names.mid(firstRowOfPage(page), firstRowOfPage(page + 1) - firstRowOfPage(page));
+}
+
+// The names of `names` missing from `text` in that order, each looked for after the previous
+// one.
+QStringList missingInOrder(const QString& text, const QStringList& names) {
+    QStringList missing;
+    qsizetype from = 0;
+    for (const QString& name : names) {
+        const QRegularExpression word(
+            QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(name)),
+            QRegularExpression::UseUnicodePropertiesOption);
+        const QRegularExpressionMatch m = word.match(text, from);
+        if (m.hasMatch())
+            from = m.capturedEnd();
+        else
+            missing << name;
+    }
+    return missing;
+}
+
+std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(file);
+    return printer;
+}
+
+// The CUPS queue of this run, set up by cups-pdf-setup.sh, and the folder its files go to.
+class CupsQueue {
+public:
+    // Sets the queue up. Returns an error text when CUPS could run but its set-up failed;
+    // otherwise available() tells whether prints can go through it.
+    QString setUp() {
+        if (qEnvironmentVariable("LV26_CUPS") == QStringLiteral("off")) {
+            unavailableReason_ = QStringLiteral("LV26_CUPS=off");
+            return {};
+        }
+        int status = -1;
+        QString errors;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        const QString out =
+            runTool(QStringLiteral("bash"), {QStringLiteral(LV26_CUPS_SETUP), kQueue}, &status,
+                    &errors, env)
+                .trimmed();
+        if (status == 0 && !out.isEmpty() && QDir(out).exists()) {
+            folder_ = out;
+            return QPrinterInfo::printerInfo(kQueue).isNull()
+                       ? QStringLiteral("queue %1 is set up but Qt does not list it").arg(kQueue)
+                       : QString();
+        }
+        unavailableReason_ = errors.isEmpty() ? QStringLiteral("no set-up") : errors;
+        // 3: CUPS cannot run here; -1, 127: no shell to run the set-up.
+        return status == 3 || status == -1 || status == 127 ? QString() : errors;
+    }
+
+    bool available() const { return !folder_.isEmpty(); }
+    QString description() const {
+        return available() ? QStringLiteral("CUPS queue %1 writing into %2").arg(kQueue, folder_)
+                           : QStringLiteral("Qt's PDF output only (%1)").arg(unavailableReason_);
+    }
+    QString unavailableReason() const { return unavailableReason_; }
+
+    std::unique_ptr<QPrinter> printer() const {
+        return std::make_unique<QPrinter>(QPrinterInfo::printerInfo(kQueue),
+                                          QPrinter::HighResolution);
+    }
+
+    // A job title unique to this run and `name`; the backend names its file after it.
+    static QString jobTitle(const QString& name) {
+        return QStringLiteral("lv26-cups-%1-%2").arg(QCoreApplication::applicationPid()).arg(name);
+    }
+
+    // The finished PDF of the job titled `job`, waiting for it up to a minute; empty if none.
+    QString waitForOutput(const QString& job) const {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 lastSize = -1;
+        while (clock.elapsed() < kJobTimeoutMs) {
+            const QString pdf = outputOf(job);
+            const qint64 size = pdf.isEmpty() ? -1 : QFileInfo(pdf).size();
+            // Complete, and no longer growing since the last look.
+            if (size > 0 && size == lastSize && looksComplete(pdf))
+                return pdf;
+            lastSize = size;
+            QTest::qWait(200);
+        }
+        return {};
+    }
+
+    // Removes the files that this run's jobs left in the queue's folder.
+    void removeOutputs() const {
+        if (!available())
+            return;
+        const QString prefix = jobTitle(QString()).toLower();
+        for (const QFileInfo& file : QDir(folder_).entryInfoList(QDir::Files))
+            if (file.fileName().startsWith(prefix))
+                QFile::remove(file.filePath());
+    }
+
+private:
+    // The backend lower-cases the title and appends the job number: "<title>-job_<n>.pdf"
+    // (with a title taken from the document, some of its next line may follow after a "_").
+    QString outputOf(const QString& job) const {
+        const QRegularExpression name(QStringLiteral("^%1(_.*)?-job_\\d+\\.pdf$")
+                                          .arg(QRegularExpression::escape(job.toLower())));
+        for (const QFileInfo& file : QDir(folder_).entryInfoList(QDir::Files, QDir::Time))
+            if (name.match(file.fileName()).hasMatch())
+                return file.filePath();
+        return {};
+    }
+
+    QString folder_;
+    QString unavailableReason_;
+};
+
+} // namespace
+
+class TestCupsPrint : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        installFontSubstitutions();
+        QVERIFY(files_.isValid());
+        const QString error = queue_.setUp();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        if (!queue_.available() && qEnvironmentVariableIntValue("LV26_REQUIRE_CUPS"))
+            QFAIL(qPrintable(queue_.unavailableReason()));
+        qInfo("Printing to %s", qPrintable(queue_.description()));
+    }
+
+    void cleanupTestCase() { queue_.removeOutputs(); }
+
+    void printsTheWholeListing() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        f.dados().TotalHoras();
+        const QStringList names = employeeFirstNames(f.dados());
+        printBothWays(f.report(), QStringLiteral("all"),
+                      [&](QPrinter& printer) { printReportTo(f.report(), printer); });
+        checkListing(reference_, names, 1, 3);
+        QVERIFY(!f.report().busy());
+    }
+
+    void printsOnlyThePagesOfTheRange() {
+        PreviewFixture f(120); // four pages
+        QVERIFY(f.ok());
+        const QStringList names = employeeFirstNames(f.dados());
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::PageRange, 2, 3);
+        printBothWays(f.report(), QStringLiteral("range"),
+                      [&](QPrinter& printer) { printReportTo(f.report(), printer); });
+        checkListing(reference_, names, 2, 3);
+    }
+
+    void printsLoadedPages() {
+        PreviewFixture f(70);
+        QVERIFY(f.ok());
+        const QStringList names = employeeFirstNames(f.dados());
+        const QString saved = f.path(QStringLiteral("saved.QRP"));
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(saved);
+            form->loadReportFile(saved);
+            printBothWays(f.report(), QStringLiteral("loaded"), [&](QPrinter& printer) {
+                // The job's name is the object's title: ours, so that its file can be found.
+                form->printer()->Title = printer.docName();
+                printStoredPages(*form->printer(), printer);
+            });
+        });
+        checkListing(reference_, names, 1, 3);
+    }
+
+    // The print button's path: the queue chosen in the print choices, by its place in the
+    // system's list of printers.
+    void printActionUsesTheChosenQueue() {
+        if (!queue_.available())
+            QSKIP("needs a system printer");
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        const QStringList names = employeeFirstNames(f.dados());
+        applyPrintChoices(f.report(), 1, kQueue, QAbstractPrintDialog::AllPages, 0, 0);
+        QVERIFY(f.report().PrinterSettings.PrinterIndex >= 0);
+        const QString job = CupsQueue::jobTitle(QStringLiteral("action"));
+        reference_ = files_.filePath(job + QStringLiteral(".pdf"));
+        f.report().ReportTitle = job;
+        printReportTo(f.report(), *pdfPrinter(reference_));
+        PrintAction(f.report());
+        checkListing(reference_, names, 1, 2);
+        checkPrintedLikeReference(queue_.waitForOutput(job));
+    }
+
+private:
+    // Runs `print` onto Qt's PDF output (kept in reference_) and, where CUPS runs, onto the
+    // queue, whose file is then checked against the first one. The job is titled after `name`.
+    void printBothWays(TReport& report, const QString& name,
+                       const std::function<void(QPrinter&)>& print) {
+        const QString job = CupsQueue::jobTitle(name);
+        report.ReportTitle = job;
+        reference_ = files_.filePath(job + QStringLiteral(".pdf"));
+        if (queue_.available()) {
+            auto printer = queue_.printer();
+            printer->setDocName(job);
+            print(*printer);
+        }
+        auto printer = pdfPrinter(reference_);
+        printer->setDocName(job);
+        print(*printer);
+        if (queue_.available())
+            checkPrintedLikeReference(queue_.waitForOutput(job));
+    }
+
+    // The queue's file `pdf` has the pages and the paper of the reference, each page looking
+    // like the reference's page of the same number.
+    void checkPrintedLikeReference(const QString& pdf) const {
+        QVERIFY2(!pdf.isEmpty(), "no PDF came out of the queue within a minute");
+        const PdfInfo printed = pdfInfo(pdf);
+        const PdfInfo expected = pdfInfo(reference_);
+        QCOMPARE(printed.pages, expected.pages);
+        QVERIFY2(isLetter(printed.pageSize), qPrintable(QStringLiteral("%1 x %2 pt")
+                                                            .arg(printed.pageSize.width())
+                                                            .arg(printed.pageSize.height())));
+        for (int page = 1; page <= expected.pages; ++page) {
+            // Two renderings of the same page differ in at most a block or two (different
+            // rows on a page make dozens differ).
+            const int differing = differingBlocks(renderPage(pdf, page),
+                                                  renderPage(reference_, page), kBlock, kGreyStep);
+            QVERIFY2(
+                differing >= 0 && differing <= 5,
+                qPrintable(QStringLiteral("page %1: %2 blocks differ").arg(page).arg(differing)));
+        }
+    }
+
+    // `pdf` holds pages `firstPage` to `lastPage` of the listing of `names`, one per Letter
+    // sheet: the column headers and page number on each, the title on the first page only,
+    // and the employees of those pages in order.
+    static void checkListing(const QString& pdf, const QStringList& names, int firstPage,
+                             int lastPage) {
+        const PdfInfo info = pdfInfo(pdf);
+        const int pages = lastPage - firstPage + 1;
+        QCOMPARE(info.pages, pages);
+        QVERIFY(isLetter(info.pageSize));
+        const QStringList texts = pdfPageTexts(pdf, pages);
+        for (int i = 0; i < pages; ++i) {
+            const int page = firstPage + i;
+            const QString& text = texts.at(i);
+            for (const char* header :
+                 {"NOME", "HORAS TRABALHADAS", "SALÁRIO HORA", "SALÁRIO MENSAL"})
+                QVERIFY2(text.contains(QString::fromUtf8(header)),
+                         qPrintable(QStringLiteral("page %1 lacks %2\n%3")
+                                        .arg(page)
+                                        .arg(QString::fromUtf8(header), text)));
+            QVERIFY2(text.contains(QStringLiteral("Página %1").arg(page)), qPrintable(text));
+            QCOMPARE(text.contains(QStringLiteral("Folha de Pagamento")), page == 1);
+            const QStringList missing = missingInOrder(text, namesOnPage(names, page));
+            QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("page %1 lacks %2\n%3")
+                                                       .arg(page)
+                                                       .arg(missing.join(u", "), text)));
+        }
+    }
+
+    QTemporaryDir files_;
+    CupsQueue queue_;
+    QString reference_; // Qt's PDF output of the last print
+};
+
+QTEST_MAIN(TestCupsPrint)
+#include "tst_cupsprint.moc"
