@@ -1,11 +1,18 @@
 // The player: refusal of broken metafiles, the records other programs write (hand-made
-// records and files written by Inkscape), and mapping onto the target.
+// records and files written by Inkscape), mapping onto the target, and text that stays text
+// in a PDF.
 
 #include "EmfTestSupport.h"
 #include "report/emf/EmfWriter.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QPainterPath>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lv26;
@@ -98,6 +105,86 @@ std::vector<Rec> redFill(std::vector<Rec> then) {
     std::vector<Rec> body{solidBrush(1, 0x0000FF), select(1), select(0x80000008)};
     body.insert(body.end(), then.begin(), then.end());
     return body;
+}
+
+// A listing title: 27 px (20 pt on a 96 dpi page) bold italic navy text at (20, 30).
+const QString kTitle = QStringLiteral("Folha de Pagamento");
+const QPoint kTitleAt(20, 30);
+EmfFont titleFont() {
+    EmfFont f{QStringLiteral("Arial"), 27};
+    f.bold = true;
+    f.italic = true;
+    return f;
+}
+QByteArray titlePage() {
+    EmfWriter w;
+    w.beginPage(400, 100, 96, 96);
+    w.setFont(titleFont());
+    w.setTextColor(QColor(0, 0, 128));
+    w.textOut(kTitleAt.x(), kTitleAt.y(), kTitle);
+    return w.endPage();
+}
+
+// The title filled as glyph outlines, each character at the advance stored in the page's
+// text record, everything scaled by zoom: where the title's ink belongs.
+QImage titleOutlines(const QByteArray& page, int zoom) {
+    const qsizetype text = offsetOf(page, 84);
+    const qsizetype advances = text + u32At(page, text + 72);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(titleFont().heightPx);
+    font.setBold(true);
+    font.setItalic(true);
+    QPainterPath glyphs;
+    double x = kTitleAt.x();
+    const double baseline = kTitleAt.y() + QFontMetricsF(font).ascent();
+    for (qsizetype i = 0; i < kTitle.size(); ++i) {
+        glyphs.addText(QPointF(x, baseline), font, kTitle.mid(i, 1));
+        x += i32At(page, advances + 4 * i);
+    }
+    QImage image(QSize(400, 100) * zoom, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(zoom, zoom);
+    p.fillPath(glyphs, QColor(0, 0, 128));
+    return image;
+}
+
+// Box of the pixels noticeably darker than the white paper.
+QRect inkBox(const QImage& image) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 200)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+bool sameBox(const QRect& a, const QRect& b, int tolerance) {
+    return std::abs(a.left() - b.left()) <= tolerance && std::abs(a.top() - b.top()) <= tolerance &&
+           std::abs(a.right() - b.right()) <= tolerance &&
+           std::abs(a.bottom() - b.bottom()) <= tolerance;
+}
+
+// Plays page into a PDF of the page's own size at 1200 dpi, as printing stored pages does.
+void writePdf(const QByteArray& page, const QString& fileName) {
+    const EmfHeaderInfo header = *readEmfHeader(page);
+    QPdfWriter pdf(fileName);
+    pdf.setResolution(1200);
+    pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+    pdf.setPageSize(
+        QPageSize(QSizeF(header.frame.right, header.frame.bottom) / 100.0, QPageSize::Millimeter));
+    QPainter painter(&pdf);
+    playEmf(page, painter, QRectF(0, 0, pdf.width(), pdf.height()));
+}
+
+// Standard output of a poppler tool run on args, or a null array when it failed.
+QByteArray runTool(const QString& tool, const QStringList& args) {
+    QProcess p;
+    p.start(tool, args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    return p.readAllStandardOutput();
 }
 
 QByteArray inkscapeFile(const char* name) {
@@ -318,8 +405,7 @@ private Q_SLOTS:
         QCOMPARE(inked(img, QRect(70, 0, 30, 40)), 0);
     }
 
-    // A page stretched 30 times wider than high: glyphs that large are filled as outlines
-    // instead of going through the glyph cache.
+    // A page stretched 30 times wider than high still shows its glyphs.
     void distortedTargetStillShowsText() {
         EmfWriter w;
         w.beginPage(100, 100, 96, 96);
@@ -327,6 +413,39 @@ private Q_SLOTS:
         w.textOut(0, 0, QStringLiteral("HH"));
         const QImage img = render(w.endPage(), QSize(3000, 100));
         QVERIFY(inked(img, QRect(0, 0, 1500, 50)) > 1000);
+    }
+
+    // A large title played into a PDF stays text (at 1200 dpi its glyphs are hundreds of
+    // pixels high), and its ink sits where the outlines of the named face, at the stored
+    // advances, put it.
+    void largeTextStaysTextInPdf() {
+        const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+        const QString pdftoppm = QStandardPaths::findExecutable(QStringLiteral("pdftoppm"));
+        if (pdftotext.isEmpty() || pdftoppm.isEmpty())
+            QSKIP("pdftotext or pdftoppm not installed");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pdf = dir.filePath(QStringLiteral("title.pdf"));
+        const QByteArray page = titlePage();
+        writePdf(page, pdf);
+
+        const QString text = QString::fromUtf8(runTool(pdftotext, {pdf, QStringLiteral("-")}));
+        QVERIFY2(text.contains(kTitle), qPrintable(text));
+
+        constexpr int zoom = 4; // 384 dpi: a tolerance of 2 pixels is half a page pixel
+        const QString png = dir.filePath(QStringLiteral("title"));
+        runTool(pdftoppm, {QStringLiteral("-r"), QString::number(96 * zoom), QStringLiteral("-png"),
+                           QStringLiteral("-singlefile"), pdf, png});
+        const QImage printed(png + QStringLiteral(".png"));
+        QCOMPARE(printed.size(), QSize(400, 100) * zoom);
+        const QRect expected = inkBox(titleOutlines(page, zoom));
+        QVERIFY(expected.width() > 250 * zoom);
+        QVERIFY2(sameBox(inkBox(printed), expected, 2),
+                 "the title in the PDF is not where its outlines are");
+        QVERIFY2(sameBox(inkBox(render(page, printed.size())), expected, 2),
+                 "the title on an image is not where its outlines are");
+        QVERIFY2(sameBox(inkBox(render(page, QSize(400, 100))), inkBox(titleOutlines(page, 1)), 1),
+                 "the title at the page's own size is not where its outlines are");
     }
 
     // ---- files of an independent writer -------------------------------------------------

@@ -284,13 +284,14 @@ private:
         f.underline = r.u8(33);
         f.strikeOut = r.u8(34);
         const uchar* face = r.bytes(40, 64);
+        f.face.clear(); // the record's name replaces the default one
         for (int i = 0; i < 32; ++i) {
             const char16_t c = qFromLittleEndian<quint16>(face + 2 * i);
             if (c == 0)
                 break;
             f.face.append(QChar(c));
         }
-        if (f.face.isEmpty() || f.face.front() == QChar(0))
+        if (f.face.isEmpty())
             f.face = QStringLiteral("Arial");
         store(r.u32(8), f);
     }
@@ -680,33 +681,23 @@ private:
                 dc_.bkColor);
         painter_->setFont(font);
         painter_->setPen(dc_.textColor);
-        // Large or strongly distorted glyphs are filled as outlines: the glyph cache would
-        // render them as huge bitmaps.
+        // Text stays text on every target, so that a PDF keeps it searchable; the raster
+        // engine itself fills glyphs too large for its cache as paths. Only absurd sizes
+        // are dropped.
         const double scaleX = std::hypot(textToPainter.m11(), textToPainter.m12());
         const double scaleY = std::hypot(textToPainter.m21(), textToPainter.m22());
-        const double glyphPx = size * std::max(scaleX, scaleY);
-        if (glyphPx > 1e5) {
+        if (size * std::max(scaleX, scaleY) > 1e5) {
             painter_->restore();
             return;
         }
-        const bool outlines =
-            glyphPx > 256 || std::max(scaleX, scaleY) > 4 * std::min(scaleX, scaleY);
-        auto draw = [&](QPointF at, const QString& piece) {
-            if (!outlines) {
-                painter_->drawText(at, piece);
-                return;
-            }
-            QPainterPath glyphs;
-            glyphs.addText(at, font, piece);
-            painter_->fillPath(glyphs, dc_.textColor);
-        };
         if (dx.empty()) {
-            draw(QPointF(left, baseline), s);
+            painter_->drawText(QPointF(left, baseline), s);
         } else {
+            // One piece per character, at the advances stored in the record.
             double x = left;
             for (qsizetype i = 0; i < s.size(); ++i) {
                 const bool pair = s[i].isHighSurrogate() && i + 1 < s.size();
-                draw(QPointF(x, baseline), s.mid(i, pair ? 2 : 1));
+                painter_->drawText(QPointF(x, baseline), s.mid(i, pair ? 2 : 1));
                 x += dx[size_t(i)] * sx;
                 if (pair)
                     x += dx[size_t(++i)] * sx;
