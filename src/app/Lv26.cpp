@@ -27,11 +27,13 @@ void createForms() {
     installPrinterQuery();
     previewPayroll = [] { PreviewReport(ListForm->Report1); };
     payrollReportBusy = [] { return ListForm->Report1.busy(); };
+    cancelPayrollReport = [] { CancelReport(ListForm->Report1); };
 }
 
 void destroyForms() {
     previewPayroll = nullptr;
     payrollReportBusy = nullptr;
+    cancelPayrollReport = nullptr;
     delete ListForm;
     ListForm = nullptr;
     maintenanceWindow = nullptr;

@@ -17,6 +17,7 @@ TForm1* Form1 = nullptr;
 QDialog* maintenanceWindow = nullptr;
 void (*previewPayroll)() = nullptr;
 bool (*payrollReportBusy)() = nullptr;
+void (*cancelPayrollReport)() = nullptr;
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TForm1>()) {
     ui_->setupUi(this);
@@ -69,8 +70,13 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     event->accept();
-    if (auto* app = TApplication::instance(); app && app->mainForm() == this)
+    if (auto* app = TApplication::instance(); app && app->mainForm() == this) {
+        // The close may arrive from inside a generation's own dispatch, long before the
+        // preview's wait could notice the end of the loop: stop the generation itself.
+        if (cancelPayrollReport)
+            cancelPayrollReport();
         QCoreApplication::exit(0);
+    }
 }
 
 } // namespace lv26

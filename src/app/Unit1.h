@@ -58,5 +58,8 @@ extern void (*previewPayroll)();
 // command does nothing, so that the running generation keeps reading the employee table
 // from where it stands.
 extern bool (*payrollReportBusy)();
+// Stops the report's generation, running or about to begin, before its next employee row;
+// set with previewPayroll. The main window calls it when its close ends the program.
+extern void (*cancelPayrollReport)();
 
 } // namespace lv26

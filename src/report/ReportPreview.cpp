@@ -36,6 +36,11 @@ bool waitUntilClosed(const QPointer<TPreviewForm>& watched, const TReportPrinter
 
 } // namespace
 
+void CancelReport(const TReport& report) {
+    if (TReportPrinter* printer = currentReportPrinter(report))
+        printer->Cancel();
+}
+
 TPreviewForm* lastPreviewForm() {
     return lastForm;
 }
@@ -62,8 +67,10 @@ void PreviewReport(TReport& report) {
     form->show();
     QCoreApplication::processEvents();
 
-    // An error leaves the window open with its pages; it owns the object from here on.
-    report.Generate(*printer);
+    // An error leaves the window open with its pages; it owns the object from here on. A
+    // window closed or a run cancelled already has no use for the generation.
+    if (form && form->isOpen() && !printer->Cancelled())
+        report.Generate(*printer);
 
     if (waitUntilClosed(form, *printer) && form) {
         form->close();

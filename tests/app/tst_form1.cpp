@@ -1,5 +1,6 @@
 // The main window on real tables: its designed layout, focus and keyboard rules, the four
-// commands, closing, the help layer and errors of the payroll command.
+// commands, closing (also while the listing is being generated), the help layer and errors of
+// the payroll command.
 
 #include "../widgets/BoxWatcher.h"
 #include "TablesDir.h"
@@ -7,11 +8,19 @@
 #include "app/Help.h"
 #include "app/Unit1.h"
 #include "data/Unit3.h"
+#include "report/LISTUnit.h"
+#include "report/PageStore.h"
+#include "report/PreviewForm.h"
+#include "report/ReportPreview.h"
+#include "report/ReportPrint.h"
+#include "report/ReportPrinter.h"
 #include "widgets/BitBtn.h"
 
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
@@ -52,6 +61,53 @@ bool execSql(const QString& dbPath, const char* sql) {
     return ok;
 }
 
+// Adds `employees` generated employees with their weeks to the tables in `dir`.
+bool fillTables(const QString& dir, int employees) {
+    QProcess tool;
+    tool.start(lv26TablesTool(), {QStringLiteral("fill"), dir, QString::number(employees)});
+    return tool.waitForFinished(120000) && tool.exitCode() == 0;
+}
+
+// Sees every progress notification the running generation posts, before its receiver does.
+class ProgressWatcher : public QObject {
+public:
+    std::function<void()> onProgress;
+    int seen = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == ProgressEventType) {
+            ++seen;
+            if (onProgress)
+                onProgress();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The payroll command's report over Dados->Table1, hooked to the main window as start-up
+// hooks it; unhooked again on destruction.
+class PayrollReport {
+public:
+    PayrollReport() : listForm_(Dados->Table1) {
+        report_ = &listForm_.Report1;
+        previewPayroll = [] { PreviewReport(*report_); };
+        payrollReportBusy = [] { return report_->busy(); };
+        cancelPayrollReport = [] { CancelReport(*report_); };
+    }
+    ~PayrollReport() {
+        previewPayroll = &countPreview;
+        payrollReportBusy = nullptr;
+        cancelPayrollReport = nullptr;
+        report_ = nullptr;
+    }
+    TReport& report() { return *report_; }
+
+private:
+    TListForm listForm_;
+    static inline TReport* report_ = nullptr;
+};
+
 } // namespace
 
 class TestForm1 : public QObject {
@@ -78,6 +134,8 @@ private Q_SLOTS:
     void helpOpensOnEveryPress();
     void missingHelpDocumentIsReportedByHelpWindow();
     void payrollErrorShowsBoxAndWindowStaysUsable();
+    void closingDuringPayrollGenerationStopsItAndEnds_data();
+    void closingDuringPayrollGenerationStopsItAndEnds();
     void errorsEscapingAnyEventHandlerReachErrorBox();
     void launcherShowRequest_data();
     void launcherShowRequest();
@@ -96,6 +154,7 @@ private:
     }
 
     QTemporaryDir tables_;
+    QTemporaryDir filledTables_;
     std::unique_ptr<TForm1> form_;
     SelfClosingDialog maintenance_;
 };
@@ -373,6 +432,72 @@ void TestForm1::payrollErrorShowsBoxAndWindowStaysUsable() {
     QCOMPARE(maintenance_.shows, 1);
 
     openDados(tables_.path());
+}
+
+void TestForm1::closingDuringPayrollGenerationStopsItAndEnds_data() {
+    QTest::addColumn<QString>("moment");
+    QTest::newRow("before the generation begins") << "before";
+    QTest::newRow("at the first progress notification") << "first";
+    QTest::newRow("with the pages in a temporary file") << "spilled";
+}
+
+// The main window closed while the listing is being generated, from inside the generation's
+// own dispatch and before the preview's wait has begun: the generation stops before its next
+// employee row, the page store goes with its temporary file and the event loop ends with 0.
+void TestForm1::closingDuringPayrollGenerationStopsItAndEnds() {
+    QFETCH(QString, moment);
+    QVERIFY(filledTables_.isValid());
+    if (!QFile::exists(filledTables_.filePath(QStringLiteral("Func.DB"))))
+        QVERIFY(createTables(filledTables_.path()) && fillTables(filledTables_.path(), 1500));
+    openDados(filledTables_.path());
+    const auto restoreTables = qScopeGuard([this] { openDados(tables_.path()); });
+    {
+        PayrollReport payroll;
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        QString rowAtClose, tempFile;
+        int progressAtClose = -1;
+        ProgressWatcher watcher;
+        auto closeMainWindow = [&] {
+            if (progressAtClose >= 0)
+                return;
+            progressAtClose = watcher.seen;
+            rowAtClose = Dados->Table1Matricula->AsString();
+            form_->close();
+        };
+        watcher.onProgress = [&] {
+            TPageList* pages =
+                lastPreviewForm() ? lastPreviewForm()->printer()->pageList() : nullptr;
+            if (moment == QLatin1String("first")) {
+                closeMainWindow();
+            } else if (moment == QLatin1String("spilled") && pages &&
+                       pages->stream().storage() == TPageStream::Storage::TemporaryFile) {
+                tempFile = pages->stream().fileName();
+                closeMainWindow();
+            }
+        };
+        qApp->installEventFilter(&watcher);
+        QTimer::singleShot(0, form_.get(), [&] {
+            if (moment == QLatin1String("before"))
+                QTimer::singleShot(0, form_.get(), closeMainWindow);
+            QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        qApp->removeEventFilter(&watcher);
+
+        QVERIFY(progressAtClose >= 0);
+        QCOMPARE(watcher.seen, progressAtClose); // not one more row after the close
+        if (moment != QLatin1String("before"))
+            QCOMPARE(Dados->Table1Matricula->AsString(), rowAtClose);
+        if (moment == QLatin1String("spilled")) {
+            QVERIFY(!tempFile.isEmpty());
+            QVERIFY(!QFile::exists(tempFile));
+        }
+        QVERIFY(!form_->isVisible());
+        QVERIFY(!payroll.report().busy());
+        QVERIFY(currentReportPrinter(payroll.report()) == nullptr);
+        QVERIFY(lastPreviewForm() == nullptr);
+    }
 }
 
 namespace {

@@ -245,6 +245,26 @@ private Q_SLOTS:
         QVERIFY(currentReportPrinter(f.report()) == nullptr);
     }
 
+    void closingBeforeTheGenerationBeginsSkipsIt() {
+        PreviewFixture f(120);
+        QVERIFY(f.ok());
+        const QString firstRow = f.currentMatricula();
+        bool closed = false;
+        // Runs in the dispatch right after the window is shown, before the first row.
+        QTimer::singleShot(0, [&closed] {
+            if (TPreviewForm* form = openForm()) {
+                form->ExitClick();
+                closed = true;
+            }
+        });
+        PreviewReport(f.report());
+        QVERIFY(closed);
+        QCOMPARE(f.currentMatricula(), firstRow); // not one row read
+        QVERIFY(openPreviewForms().isEmpty());
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+    }
+
     // ----- the payroll command -----
 
     void secondPressWithFinishedPreviewOpensSecondWindow() {
