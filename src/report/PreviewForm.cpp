@@ -226,6 +226,8 @@ void TPreviewForm::PrintClick() {
         return;
     if (actions_.print)
         actions_.print();
+    else if (actions_.printStored)
+        actions_.printStored(*printer_);
     else
         printStoredPages(*printer_);
 }
@@ -297,7 +299,9 @@ void TPreviewForm::loadReportFile(const QString& fileName) {
         updateStatus();
         throw;
     }
-    actions_ = {};
+    TReportActions kept;
+    kept.printStored = std::move(actions_.printStored);
+    actions_ = std::move(kept);
     try {
         preview->setPageNumber(1);
         preview->refetchPage();

@@ -20,13 +20,15 @@ class TPreviewControl;
 class TReportPrinter;
 class TTextExportFilter;
 
-// The report's three actions a preview window calls through its report printer object.
-// Empty functions mean the window's object has no such action (after a report file was
-// loaded, or never given).
+// The report's actions a preview window calls through its report printer object. Empty
+// functions mean the window's object has no such action (after a report file was loaded, or
+// never given). printStored prints a loaded file's pages on the report's own printer and is
+// the one action a load keeps; without it they go to the system's default printer.
 struct TReportActions {
     std::function<void()> print;
     std::function<void()> printerSetup;
     std::function<void(TTextExportFilter&)> exportText;
+    std::function<void(TReportPrinter&)> printStored;
 };
 
 class TPreviewForm : public QWidget {

@@ -17,7 +17,8 @@ QPointer<TPreviewForm> lastForm;
 
 TReportActions reportActions(TReport& report) {
     return {[&report] { PrintAction(report); }, [&report] { PrinterSetupAction(report); },
-            [&report](TTextExportFilter& filter) { ExportAction(report, filter); }};
+            [&report](TTextExportFilter& filter) { ExportAction(report, filter); },
+            [&report](TReportPrinter& printer) { printStoredPages(printer, report); }};
 }
 
 // Waits until `form` has been closed or the application is ending; returns true in the

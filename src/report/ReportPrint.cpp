@@ -156,6 +156,14 @@ void printStoredPages(TReportPrinter& printer) {
     printStoredPages(printer, device);
 }
 
+void printStoredPages(TReportPrinter& printer, const TReport& report) {
+    const QPrinterInfo info = selectedPrinter(report);
+    if (info.isNull())
+        return;
+    QPrinter device(info, QPrinter::HighResolution);
+    printStoredPages(printer, device);
+}
+
 void printStoredPages(TReportPrinter& printer, QPrinter& device) {
     if (printer.Status() != TPrinterStatus::Finished || printer.PageCount() < 1)
         return;

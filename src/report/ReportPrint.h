@@ -53,8 +53,10 @@ void printReportTo(TReport& report, QPrinter& device);
 // pixels. Requires nothing when the object is not finished (nothing happens then). Dispatches
 // pending messages before each page. Raises "Metafile is not valid" for a damaged page.
 void printStoredPages(TReportPrinter& printer, QPrinter& device);
-// The same onto the report's selected system printer; nothing without a printer.
+// The same onto the system's default printer; nothing without a printer.
 void printStoredPages(TReportPrinter& printer);
+// The same onto `report`'s own printer: the one its print choices selected, else the default.
+void printStoredPages(TReportPrinter& printer, const TReport& report);
 
 // The printer-setup action: shows the print dialog when the report's current report printer
 // object exists and has a printer; its choices are kept with applyPrintChoices.

@@ -19,6 +19,7 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QToolButton>
 
 using namespace lv26;
 using namespace lv26::test;
@@ -329,6 +330,30 @@ private Q_SLOTS:
         PrintAction(f.report());
         checkListing(reference_, names, 1, 2);
         checkPrintedLikeReference(queue_.waitForOutput(job));
+    }
+
+    // Loaded pages printed with the Print button go to the printer the print choices
+    // selected, not to the system's default one.
+    void loadedPagesGoToTheChosenQueue() {
+        if (!queue_.available())
+            QSKIP("needs a system printer");
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        applyPrintChoices(f.report(), 1, kQueue, QAbstractPrintDialog::AllPages, 0, 0);
+        const QString job = CupsQueue::jobTitle(QStringLiteral("loaded-button"));
+        const QString saved = f.path(QStringLiteral("button.QRP"));
+        int pages = 0;
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(saved);
+            form->loadReportFile(saved);
+            pages = form->printer()->PageCount();
+            form->printer()->Title = job;
+            form->findChild<QToolButton*>(QStringLiteral("Print"))->click();
+        });
+        QCOMPARE(pages, 2);
+        const QString pdf = queue_.waitForOutput(job);
+        QVERIFY2(!pdf.isEmpty(), "the loaded pages did not reach the chosen queue");
+        QCOMPARE(pdfInfo(pdf).pages, pages);
     }
 
 private:
