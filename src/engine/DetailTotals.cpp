@@ -37,6 +37,17 @@ bool isPlainKey(const RawValue& raw, const ColumnInfo& column) {
     return shortAscii || valueToStore(valueForColumn(raw, column), column) == raw;
 }
 
+// Reads the total Pass::selectSql() gives at result column `at`; false when it needs the values.
+bool totalFromColumn(sqlite3_stmt* stmt, int at, DetailTotal* total) {
+    if (sqlite3_column_type(stmt, at) == SQLITE_INTEGER) {
+        total->sum = sqlite3_column_int64(stmt, at);
+        return true;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, at));
+    total->blank = text && text[0] == 'b';
+    return total->blank;
+}
+
 // One master row being read, with the total of its detail rows so far.
 struct MasterRow {
     qint64 rowId = 0;
@@ -60,7 +71,6 @@ private:
     Statement& updateFor(quint64 changed);
     void beginRun();
     RunEnd readRun(const Visitor& visit);
-    bool totalFromSummary(sqlite3_stmt* stmt, int at, DetailTotal* total) const;
     bool take(MasterRow& master, const Visitor& visit);
     bool lockRun();
     bool tryLockSpans();
@@ -138,25 +148,31 @@ bool Pass::prepare() {
     return true;
 }
 
-// Master rows in key order (ties by rowid), each with its detail rows summed up: their count,
-// the count of non-blank values, their sum, least and greatest value.
+// Master rows in key order (ties by rowid), each with the total of its detail rows: their
+// sum when every value is a plain integer the column holds, 'b' when one is blank (which
+// makes the total blank whatever the others hold), 'o' when the values themselves are needed:
+// one the column cannot hold as stored (coerced on reading), or so many rows that a partial
+// sum could leave the 32-bit range before a blank ends it.
 QString Pass::selectSql(bool afterKey) const {
     const QString value = QStringLiteral("d.") + quoted(detailColumn_.name);
+    const bool small = detailColumn_.type == ColumnType::Int16;
+    const QString total =
+        QStringLiteral("(SELECT CASE WHEN count(*) > 65536 THEN 'o' "
+                       "WHEN count(%1) < count(*) THEN 'b' WHEN count(*) = 0 THEN 0 "
+                       "WHEN typeof(sum(%1)) <> 'integer' OR min(%1) < %2 OR max(%1) > %3 "
+                       "THEN 'o' ELSE sum(%1) END FROM detail.%4 AS d WHERE d.%5 = %6 "
+                       "COLLATE BINARY)");
+    const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
     QStringList columns{QStringLiteral("m.rowid")};
     for (const ColumnInfo& column : master_.description.columns)
         columns << QStringLiteral("m.") + quoted(column.name);
-    columns << QStringLiteral("count(d.rowid)");
-    for (const char* aggregate : {"count", "sum", "min", "max"})
-        columns << QLatin1String(aggregate) + QLatin1Char('(') + value + QLatin1Char(')');
-    const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
+    columns << total.arg(value, small ? QStringLiteral("-32768") : QStringLiteral("-2147483648"),
+                         small ? QStringLiteral("32767") : QStringLiteral("2147483647"),
+                         quoted(detailSqlTable_), quoted(detailKey_), key);
     return QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
-           QStringLiteral(" FROM main.") + quoted(master_.sqlTable) +
-           QStringLiteral(" AS m LEFT JOIN detail.") + quoted(detailSqlTable_) +
-           QStringLiteral(" AS d ON d.") + quoted(detailKey_) + QStringLiteral(" = ") + key +
-           QStringLiteral(" COLLATE BINARY") +
+           QStringLiteral(" FROM main.") + quoted(master_.sqlTable) + QStringLiteral(" AS m") +
            (afterKey ? QStringLiteral(" WHERE ") + key + QStringLiteral(" > ?1") : QString()) +
-           QStringLiteral(" GROUP BY ") + key + QStringLiteral(", m.rowid ORDER BY ") + key +
-           QStringLiteral(", m.rowid");
+           QStringLiteral(" ORDER BY ") + key + QStringLiteral(", m.rowid");
 }
 
 // Writes the columns in `changed` (bit i: column i) of a row; prepared once per set.
@@ -231,38 +247,13 @@ Pass::RunEnd Pass::readRun(const Visitor& visit) {
                          {}};
         for (int i = 0; i < columns.size(); ++i)
             master.row[i] = valueForColumn(RawValue::fromColumn(stmt, i + 1), columns[i]);
-        if (!totalFromSummary(stmt, int(columns.size()) + 1, &master.total) ||
+        if (!totalFromColumn(stmt, int(columns.size()) + 1, &master.total) ||
             !take(master, visit)) {
             stopAt(master);
             return RunEnd::Stopped;
         }
     }
     return RunEnd::Full;
-}
-
-// The total the values a cursor reads would add up to, from the summary of a master row's
-// detail rows at result column `at`; false when it needs the values themselves: one the
-// column cannot hold as stored (coerced on reading), or so many rows that a partial sum
-// could leave the 32-bit range before a blank ends it. One blank makes the total blank.
-bool Pass::totalFromSummary(sqlite3_stmt* stmt, int at, DetailTotal* total) const {
-    total->rows = sqlite3_column_int64(stmt, at);
-    const qint64 nonBlank = sqlite3_column_int64(stmt, at + 1);
-    total->blank = nonBlank != total->rows;
-    if (total->rows > 65536)
-        return false;
-    if (total->blank || nonBlank == 0)
-        return true;
-    const bool small = detailColumn_.type == ColumnType::Int16;
-    const qint64 lowest = small ? -32768 : std::numeric_limits<qint32>::min();
-    const qint64 highest = small ? 32767 : std::numeric_limits<qint32>::max();
-    // sum() stays an integer only when every value is one.
-    if (sqlite3_column_type(stmt, at + 2) != SQLITE_INTEGER ||
-        sqlite3_column_type(stmt, at + 3) != SQLITE_INTEGER ||
-        sqlite3_column_type(stmt, at + 4) != SQLITE_INTEGER ||
-        sqlite3_column_int64(stmt, at + 3) < lowest || sqlite3_column_int64(stmt, at + 4) > highest)
-        return false;
-    total->sum = sqlite3_column_int64(stmt, at + 2);
-    return true;
 }
 
 // Lets the visitor decide and adds the row to the run; false when the pass stops here.

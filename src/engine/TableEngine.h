@@ -123,9 +123,8 @@ void appendRows(const QString& tableName, const std::function<bool(Row&)>& produ
 
 // The total of one integer column over the detail rows of one master row.
 struct DetailTotal {
-    qint64 rows = 0;    // detail rows found
-    bool blank = false; // one of them holds a blank value (or one its column cannot hold)
-    qint64 sum = 0;     // sum of the other values
+    bool blank = false; // a detail row holds a blank value (or one its column cannot hold)
+    qint64 sum = 0;     // otherwise the sum of the values (0 without detail rows)
 };
 
 struct DetailTotalsPass {
