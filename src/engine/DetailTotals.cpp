@@ -1,12 +1,12 @@
-// writeDetailTotals(): one index-ordered read of the master table joined to the detail
-// index, written back in runs of rows, each run one write transaction.
+// writeDetailTotals(): one index-ordered read of the master table, each row with the total
+// of its detail rows (a subquery over the detail index), written back in runs of rows, each
+// run one write transaction.
 
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
 #include "engine/TableEngine.h"
 
 #include <algorithm>
-#include <limits>
 #include <unordered_map>
 
 namespace lv26::engine {
@@ -22,10 +22,6 @@ bool isBinary(const IndexKeyPart& part) {
            part.collation.compare(QLatin1String("BINARY"), Qt::CaseInsensitive) == 0;
 }
 
-bool isInteger(const ColumnInfo& column) {
-    return column.type == ColumnType::Int16 || column.type == ColumnType::Int32;
-}
-
 // A key a cursor reads back unchanged: text of at most the column's size. The join compares
 // stored keys while a range compares the keys a cursor read, so only such keys agree.
 bool isPlainKey(const RawValue& raw, const ColumnInfo& column) {
@@ -37,7 +33,8 @@ bool isPlainKey(const RawValue& raw, const ColumnInfo& column) {
     return shortAscii || valueToStore(valueForColumn(raw, column), column) == raw;
 }
 
-// Reads the total Pass::selectSql() gives at result column `at`; false when it needs the values.
+// Reads the total the pass's query gives at result column `at`; false when it needs the
+// values themselves.
 bool totalFromColumn(sqlite3_stmt* stmt, int at, DetailTotal* total) {
     if (sqlite3_column_type(stmt, at) == SQLITE_INTEGER) {
         total->sum = sqlite3_column_int64(stmt, at);
@@ -48,7 +45,7 @@ bool totalFromColumn(sqlite3_stmt* stmt, int at, DetailTotal* total) {
     return total->blank;
 }
 
-// One master row being read, with the total of its detail rows so far.
+// One master row as read, with the total of its detail rows.
 struct MasterRow {
     qint64 rowId = 0;
     RawValue key;
@@ -117,7 +114,8 @@ bool Pass::prepare() {
         });
         if (masterIndex.parts.size() != 1 || !masterIndex.info.unique ||
             master_.description.columns.size() > 64 || !isBinary(masterIndex.parts[0]) ||
-            !isBinary(detailIndex.parts[0]) || column == columns.end() || !isInteger(*column))
+            !isBinary(detailIndex.parts[0]) || column == columns.end() ||
+            column->type != ColumnType::Int16)
             return false;
         keyColumn_ = masterIndex.parts[0].column;
         detailSqlTable_ = detail.sqlTable;
@@ -149,26 +147,23 @@ bool Pass::prepare() {
 }
 
 // Master rows in key order (ties by rowid), each with the total of its detail rows: their
-// sum when every value is a plain integer the column holds, 'b' when one is blank (which
-// makes the total blank whatever the others hold), 'o' when the values themselves are needed:
-// one the column cannot hold as stored (coerced on reading), or so many rows that a partial
-// sum could leave the 32-bit range before a blank ends it.
+// sum when every value is a plain small integer, 'b' when one is blank (which makes the
+// total blank whatever the others hold), 'o' when the values themselves are needed: one the
+// column cannot hold as stored (coerced on reading), or more rows than 65,536 (below that, no
+// partial sum of small integers leaves the 32-bit range before a blank ends it).
 QString Pass::selectSql(bool afterKey) const {
     const QString value = QStringLiteral("d.") + quoted(detailColumn_.name);
-    const bool small = detailColumn_.type == ColumnType::Int16;
     const QString total =
         QStringLiteral("(SELECT CASE WHEN count(*) > 65536 THEN 'o' "
                        "WHEN count(%1) < count(*) THEN 'b' WHEN count(*) = 0 THEN 0 "
-                       "WHEN typeof(sum(%1)) <> 'integer' OR min(%1) < %2 OR max(%1) > %3 "
-                       "THEN 'o' ELSE sum(%1) END FROM detail.%4 AS d WHERE d.%5 = %6 "
-                       "COLLATE BINARY)");
+                       "WHEN typeof(sum(%1)) <> 'integer' OR min(%1) < -32768 "
+                       "OR max(%1) > 32767 THEN 'o' ELSE sum(%1) END "
+                       "FROM detail.%2 AS d WHERE d.%3 = %4 COLLATE BINARY)");
     const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
     QStringList columns{QStringLiteral("m.rowid")};
     for (const ColumnInfo& column : master_.description.columns)
         columns << QStringLiteral("m.") + quoted(column.name);
-    columns << total.arg(value, small ? QStringLiteral("-32768") : QStringLiteral("-2147483648"),
-                         small ? QStringLiteral("32767") : QStringLiteral("2147483647"),
-                         quoted(detailSqlTable_), quoted(detailKey_), key);
+    columns << total.arg(value, quoted(detailSqlTable_), quoted(detailKey_), key);
     return QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
            QStringLiteral(" FROM main.") + quoted(master_.sqlTable) + QStringLiteral(" AS m") +
            (afterKey ? QStringLiteral(" WHERE ") + key + QStringLiteral(" > ?1") : QString()) +

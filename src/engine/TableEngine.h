@@ -132,16 +132,16 @@ struct DetailTotalsPass {
     QString masterIndex;
     QString detailTable;  // its rows belong to the master row whose key equals the first
     QString detailIndex;  // field of detailIndex
-    QString detailColumn; // a small or long integer column of the detail table
+    QString detailColumn; // a small integer column of the detail table
     Bookmark after;       // start after this master row (a text key); invalid: at the first
     int rowsPerCommit = 512;
 };
 
 // How a pass ended. Finished: every row was written. Stopped: at the row `at` (a bookmark
 // of the master's index), which is not written; every row before it is written and
-// committed. Unsupported: the tables cannot be passed this way (a key that is not plain
-// binary-ordered text, an index that is not unique, a start after a row whose key is not
-// text); nothing was read or written.
+// committed. Unsupported: the tables cannot be passed this way (a master index that is not
+// unique on one field, an index key not in binary order, a detail column that is not a small
+// integer, a start after a row whose key is not text); nothing was read or written.
 struct DetailTotalsEnd {
     enum class How { Finished, Stopped, Unsupported };
     How how = How::Unsupported;
@@ -152,12 +152,13 @@ struct DetailTotalsEnd {
 // would read both (values coerced as for Cursor::next(); the detail rows those a range on
 // the master's key would show). `visit` may change the row's values except its key and
 // returns true to have it written, false to stop at it. Each written row is locked as an
-// edit locks it; a row locked by another holder, or whose key is blank or not the plain text
-// a cursor reads back, stops the pass at that row. Rows are written in runs, each read and
+// edit locks it; a row locked by another holder, one whose key is blank or not the plain text
+// a cursor reads back, or one whose detail values are stored in a form only a cursor's
+// reading coerces, stops the pass at that row. Rows are written in runs, each read and
 // written in one transaction and committed: other processes can write between runs and a
 // pass cut short keeps every committed run. A failure within a run undoes that run and
-// stops the pass at its first row; a failure before the run took a row is thrown (EEngineError,
-// earlier runs kept).
+// stops the pass at the run's first row; a failure to start a run, or one with no row left
+// to stop at, is thrown (EEngineError), the earlier runs kept.
 DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass,
                                   const std::function<bool(Row&, const DetailTotal&)>& visit);
 
