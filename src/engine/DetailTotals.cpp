@@ -7,7 +7,7 @@
 #include "engine/TableEngine.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <map>
 
 namespace lv26::engine {
 
@@ -63,9 +63,15 @@ public:
 
 private:
     enum class RunEnd { Full, Finished, Stopped };
+    struct Pending {
+        qint64 rowId;
+        quint64 changed; // bit i: column i
+        Row row;
+    };
 
     QString selectSql(bool afterKey) const;
-    Statement& updateFor(quint64 changed);
+    Statement& updateFor(quint64 changed, int rows);
+    void writeRows(quint64 changed, const QList<const Pending*>& rows);
     void beginRun();
     RunEnd readRun(const Visitor& visit);
     bool take(MasterRow& master, const Visitor& visit);
@@ -84,12 +90,7 @@ private:
     RowLockFile locks_;
     Statement first_, after_, begin_, claim_, commit_;
 
-    struct Pending {
-        qint64 rowId;
-        quint64 changed; // bit i: column i
-        Row row;
-    };
-    std::unordered_map<quint64, std::unique_ptr<Statement>> updates_;
+    std::map<std::pair<quint64, int>, std::unique_ptr<Statement>> updates_;
     QList<Pending> run_;
     RawValue lastKey_; // the pass goes on after this key; none: from the first row
     DetailTotalsEnd end_;
@@ -170,21 +171,34 @@ QString Pass::selectSql(bool afterKey) const {
            QStringLiteral(" ORDER BY ") + key + QStringLiteral(", m.rowid");
 }
 
-// Writes the columns in `changed` (bit i: column i) of a row; prepared once per set.
-Statement& Pass::updateFor(quint64 changed) {
-    auto found = updates_.find(changed);
+// Writes the columns in `changed` (bit i: column i) of `rows` rows at once: parameters
+// are, row after row, the rowid and then the changed values in column order. Prepared once
+// per set of columns and number of rows.
+Statement& Pass::updateFor(quint64 changed, int rows) {
+    const auto found = updates_.find({changed, rows});
     if (found != updates_.end())
         return *found->second;
-    QStringList sets;
     const auto& columns = master_.description.columns;
+    QStringList sets;
+    int values = 1;
     for (int i = 0; i < columns.size(); ++i) {
         if (changed & (quint64(1) << i))
-            sets << quoted(columns[i].name) + QStringLiteral(" = ?") + QString::number(i + 1);
+            sets << quoted(columns[i].name) + QStringLiteral(" = v.column") +
+                        QString::number(++values);
+    }
+    QStringList tuples;
+    for (int row = 0, parameter = 1; row < rows; ++row) {
+        QStringList parameters;
+        for (int v = 0; v < values; ++v)
+            parameters << QStringLiteral("?") + QString::number(parameter++);
+        tuples << QLatin1Char('(') + parameters.join(QLatin1Char(',')) + QLatin1Char(')');
     }
     const QString sql = QStringLiteral("UPDATE main.") + quoted(master_.sqlTable) +
-                        QStringLiteral(" SET ") + sets.join(QLatin1Char(',')) +
-                        QStringLiteral(" WHERE rowid = ?") + QString::number(columns.size() + 1);
-    return *updates_.emplace(changed, std::make_unique<Statement>(*db_, sql)).first->second;
+                        QStringLiteral(" AS m SET ") + sets.join(QLatin1Char(',')) +
+                        QStringLiteral(" FROM (VALUES ") + tuples.join(QLatin1Char(',')) +
+                        QStringLiteral(") AS v WHERE m.rowid = v.column1");
+    return *updates_.emplace(std::pair{changed, rows}, std::make_unique<Statement>(*db_, sql))
+                .first->second;
 }
 
 // Opens a run's transaction holding the master's write lock from the start, so no other
@@ -312,30 +326,40 @@ void Pass::stopAt(const MasterRow& master) {
 }
 
 // Writes the changed values of the run's rows (a row read back unchanged needs no write:
-// its lock was still taken) and commits.
+// its lock was still taken), one statement for the rows that changed the same columns, and
+// commits.
 void Pass::writeRun() {
-    const auto& columns = master_.description.columns;
+    std::map<quint64, QList<const Pending*>> byChange;
     for (const Pending& pending : std::as_const(run_)) {
-        if (pending.changed == 0)
-            continue;
-        Statement& update = updateFor(pending.changed);
-        ResetGuard reset(update);
-        for (int i = 0; i < columns.size(); ++i) {
-            if (pending.changed & (quint64(1) << i))
-                update.bind(i + 1, valueToStore(pending.row[i], columns[i]));
-        }
-        RawValue rowId;
-        rowId.type = SQLITE_INTEGER;
-        rowId.integer = pending.rowId;
-        update.bind(int(columns.size()) + 1, rowId);
-        update.step();
+        if (pending.changed != 0)
+            byChange[pending.changed] << &pending;
     }
+    for (const auto& [changed, rows] : byChange)
+        writeRows(changed, rows);
     commit_.step();
     commit_.reset();
     if (!run_.isEmpty())
         lastKey_ = RawValue::fromVariant(run_.last().row[keyColumn_]);
     run_.clear();
     locks_.unlockAll();
+}
+
+void Pass::writeRows(quint64 changed, const QList<const Pending*>& rows) {
+    const auto& columns = master_.description.columns;
+    Statement& update = updateFor(changed, int(rows.size()));
+    ResetGuard reset(update);
+    int parameter = 1;
+    for (const Pending* pending : rows) {
+        RawValue rowId;
+        rowId.type = SQLITE_INTEGER;
+        rowId.integer = pending->rowId;
+        update.bind(parameter++, rowId);
+        for (int i = 0; i < columns.size(); ++i) {
+            if (changed & (quint64(1) << i))
+                update.bind(parameter++, valueToStore(pending->row[i], columns[i]));
+        }
+    }
+    update.step();
 }
 
 // Rolls the open run back and stops the pass at the run's first row, unwritten; false when
