@@ -878,12 +878,7 @@ void TDataGrid::tabKey(bool forward) {
             break;
         }
     }
-    bool moved = false;
-    guarded([&] {
-        applyCell();
-        moved = true;
-    });
-    if (!moved)
+    if (!guarded([this] { applyCell(); }))
         return;
     forward ? nextRow() : priorRow();
     if (target >= 0 && target != currentCol_ && !cellChanged_)
@@ -903,12 +898,7 @@ void TDataGrid::escapeKey() {
 }
 
 void TDataGrid::enterKey() {
-    bool applied = false;
-    guarded([&] {
-        applyCell();
-        applied = true;
-    });
-    if (!applied)
+    if (!guarded([this] { applyCell(); }))
         return;
     editorMode_ ? hideEditor() : showEditor();
 }
@@ -985,12 +975,7 @@ void TDataGrid::mousePressEvent(QMouseEvent* event) {
         return;
     const QPoint pos = event->position().toPoint();
     if (event->button() == Qt::LeftButton && pos.y() < titleHeight_) {
-        bool applied = false;
-        guarded([&] {
-            applyCell();
-            applied = true;
-        });
-        if (!applied)
+        if (!guarded([this] { applyCell(); }))
             return;
         const int edge = resizeEdgeAt(pos);
         const int col = edge >= 0 ? edge : columnAt(pos.x());
@@ -1008,15 +993,8 @@ void TDataGrid::mousePressEvent(QMouseEvent* event) {
     const int col = columnAt(pos.x());
     const bool wasCurrent = row == activeRow() && col == currentCol_;
     hideEditor();
-    bool ok = true;
-    if (row < rowCount() && row != activeRow()) {
-        ok = false;
-        guarded([&] {
-            link_->DataSet()->MoveBy(row - activeRow());
-            ok = true;
-        });
-    }
-    if (!ok)
+    if (row < rowCount() && row != activeRow() &&
+        !guarded([&] { link_->DataSet()->MoveBy(row - activeRow()); }))
         return;
     if (col >= 0) {
         guarded([&] { setCurrentColumn(col); });

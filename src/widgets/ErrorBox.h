@@ -28,12 +28,15 @@ void showErrorBox(const QString& message);
 void handleCurrentException();
 
 // Runs `handler`, sending whatever it throws to handleCurrentException(). Use it around
-// code run from Qt's event dispatch, so that no exception crosses Qt's own frames.
-template <class Handler> void guarded(Handler&& handler) {
+// code run from Qt's event dispatch, so that no exception crosses Qt's own frames. Returns
+// whether the handler ran to its end (false: it threw, and the error was shown).
+template <class Handler> bool guarded(Handler&& handler) {
     try {
         std::forward<Handler>(handler)();
+        return true;
     } catch (...) {
         handleCurrentException();
+        return false;
     }
 }
 
