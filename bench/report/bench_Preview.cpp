@@ -9,6 +9,7 @@
 
 #include "data/Fonts.h"
 #include "data/Unit3.h"
+#include "maintenance/Unit2.h"
 #include "report/LISTUnit.h"
 #include "report/PreviewControl.h"
 #include "report/PreviewForm.h"
@@ -189,9 +190,14 @@ int main(int argc, char** argv) {
     QDir::setCurrent(dir.path());
     TReportPrinter::setDefaultPrinterQuery(letterPrinter);
     Dados = new TDados;
-    ListForm = new TListForm(Dados->Table1);
-    std::printf("%d employees\n", employees);
+    // As in the program: the hidden maintenance window's grids stay linked to both tables.
     const QByteArray option = argc > 2 ? QByteArray(argv[2]) : QByteArray();
+    const bool withForm2 = !qEnvironmentVariableIsSet("LV26_BENCH_NO_FORM2");
+    if (withForm2)
+        Form2 = new TForm2;
+    ListForm = new TListForm(Dados->Table1);
+    std::printf("%d employees%s\n", employees,
+                withForm2 ? ", maintenance window created (hidden)" : "");
     if (option == "--print-only") {
         Dados->TotalHoras();
     } else {
@@ -203,6 +209,8 @@ int main(int argc, char** argv) {
     printVersusReportLab(ListForm->Report1, dir.path());
     delete ListForm;
     ListForm = nullptr;
+    delete Form2;
+    Form2 = nullptr;
     delete Dados;
     Dados = nullptr;
     return 0;

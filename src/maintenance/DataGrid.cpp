@@ -588,7 +588,7 @@ void TDataGrid::linkDataChanged() {
         !columns_.front().fieldName.isEmpty())
         bindFields();
     cellChanged_ = false;
-    reloadEditor();
+    reloadShownEditor();
     updateScrollBars();
     updateEditorGeometry();
     viewport()->update();
@@ -605,7 +605,7 @@ void TDataGrid::linkScrolled() {
 void TDataGrid::linkRecordChanged(TField* field) {
     if (field == nullptr || field == currentField()) {
         cellChanged_ = false;
-        reloadEditor();
+        reloadShownEditor();
     }
     viewport()->update();
 }
@@ -638,6 +638,13 @@ void TDataGrid::reloadEditor() {
     if (!field)
         return;
     editor_->loadRaw(field->EditText());
+}
+
+// A hidden editor is loaded when it is shown, so the moves of a table whose grid shows no
+// editor (a window not on screen, for one) do not format the current cell's text each time.
+void TDataGrid::reloadShownEditor() {
+    if (editorMode_)
+        reloadEditor();
 }
 
 void TDataGrid::showEditor() {

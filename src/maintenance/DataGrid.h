@@ -196,6 +196,7 @@ private:
     void updateScrollBars();
     void updateEditorGeometry();
     void reloadEditor();
+    void reloadShownEditor();
     void scrollToCurrentColumn();
     bool isTabStop(int col) const;
     int columnLeft(int col) const;

@@ -214,6 +214,32 @@ private Q_SLOTS:
         QVERIFY(Form2->isVisible()); // Esc never closes the window
     }
 
+    // Moves made while the editor is hidden leave its text alone; showing it, or typing into
+    // the cell, starts from the row the grid is on then.
+    void hiddenEditorStartsFromTheCurrentRow() {
+        f.open(3, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cNome);
+        f.key(Qt::Key_F2);
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Func 1"));
+        f.key(Qt::Key_Escape);
+        QVERIFY(!grid->editorMode());
+        f.employees()->MoveBy(2);
+        f.key(Qt::Key_F2);
+        QVERIFY(grid->editorMode());
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Func 3"));
+        f.key(Qt::Key_Escape);
+        f.employees()->First();
+        f.type(QStringLiteral("X"));
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("X"));
+        f.key(Qt::Key_Return);
+        f.employees()->Last();
+        f.employees()->First();
+        QCOMPARE(Dados->Table1Nome->AsString(), QStringLiteral("X"));
+        f.employees()->MoveBy(1);
+        QCOMPARE(Dados->Table1Nome->AsString(), QStringLiteral("Func 2"));
+    }
+
     // ---- cell values ----------------------------------------------------------------------
 
     void outOfRangeHoursKeepEditorText() {
