@@ -122,16 +122,22 @@ void previewAllPages(TReport& report) {
     QElapsedTimer clock;
     clock.start();
     long rssAt100 = -1, rssMax = 0;
-    int pages = 0;
+    int pages = 0, sampledAt = 0;
     onceWhen(
         [&] {
             TPreviewForm* f = lastPreviewForm();
             if (!f)
                 return false;
+            // Sampled once per finished page: reading /proc on every pass of the event loop
+            // would cost the generation more than it measures.
             const int done = f->printer()->PagesCompleted();
-            if (done >= 100 && rssAt100 < 0)
-                rssAt100 = residentKiB();
-            rssMax = qMax(rssMax, residentKiB());
+            if (done != sampledAt) {
+                sampledAt = done;
+                const long rss = residentKiB();
+                if (done >= 100 && rssAt100 < 0)
+                    rssAt100 = rss;
+                rssMax = qMax(rssMax, rss);
+            }
             return f->printer()->Status() == TPrinterStatus::Finished;
         },
         [&] {
