@@ -8,6 +8,7 @@
 #include "report/PageStore.h"
 #include "report/PreviewControl.h"
 #include "report/ProgressForm.h"
+#include "report/ReportPreview.h"
 #include "report/ReportPrint.h"
 
 #include <QFile>
@@ -432,7 +433,15 @@ private Q_SLOTS:
         QVERIFY(!f.report().busy());
     }
 
+    // By the progress window's Cancel, or by the report's own cancel (closing the main window).
+    void cancellingATextExportKeepsTheFinishedPages_data() {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("progress window's Cancel") << true;
+        QTest::newRow("report cancelled") << false;
+    }
+
     void cancellingATextExportKeepsTheFinishedPages() {
+        QFETCH(bool, byButton);
         PreviewFixture f(400);
         QVERIFY(f.ok());
         const QString file = f.path(QStringLiteral("cut.TXT"));
@@ -452,10 +461,15 @@ private Q_SLOTS:
                         if (auto* p = qobject_cast<TProgressForm*>(w)) {
                             infoText = p->Info()->text();
                             QCOMPARE(p->windowTitle(), QStringLiteral("Printing progress"));
-                            p->CancelButton()->click();
+                            if (byButton)
+                                p->CancelButton()->click();
+                            else
+                                CancelReport(f.report());
                         }
                 });
             form->saveTextFile(file);
+            // The preview's own object is the report's current one again.
+            QCOMPARE(currentReportPrinter(f.report()), form->printer());
         });
         const int cutLines = readAll(file).count('\n');
         const int fullLines = readAll(full).count('\n');

@@ -5,6 +5,7 @@
 #include "PreviewFixture.h"
 
 #include "report/ProgressForm.h"
+#include "report/ReportPreview.h"
 #include "report/ReportPrint.h"
 
 #include <QPrinter>
@@ -110,7 +111,16 @@ private Q_SLOTS:
         QVERIFY(!f.report().busy());
     }
 
-    void cancelInProgressWindowKeepsThePagesProduced() {
+    // Cancel in the progress window, or the report's own cancel (what closing the main
+    // window does): the run stops before its next employee and the pages produced print.
+    void cancelledPrintKeepsThePagesProduced_data() {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("progress window's Cancel") << true;
+        QTest::newRow("report cancelled") << false;
+    }
+
+    void cancelledPrintKeepsThePagesProduced() {
+        QFETCH(bool, byButton);
         PreviewFixture f(600);
         QVERIFY(f.ok());
         const QString pdf = f.path(QStringLiteral("cut.pdf"));
@@ -121,7 +131,11 @@ private Q_SLOTS:
                         return true;
                 return false;
             },
-            [] {
+            [&] {
+                if (!byButton) {
+                    CancelReport(f.report());
+                    return;
+                }
                 for (QWidget* w : QApplication::topLevelWidgets())
                     if (auto* p = qobject_cast<TProgressForm*>(w))
                         p->CancelButton()->click();
@@ -129,6 +143,8 @@ private Q_SLOTS:
         printReportTo(f.report(), *pdfPrinter(pdf));
         const int pages = pdfPages(pdf);
         QVERIFY2(pages >= 5 && pages < 20, qPrintable(QString::number(pages)));
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
     }
 
     void loadedPagesPrintWithoutRegenerating() {
