@@ -5,7 +5,8 @@
 //  3. printing the listing to a PDF through our printer path, against a ReportLab script
 //     writing the same listing as PDF in the same run (goal: ours at least 3x faster).
 // Usage: bench_Preview [EMPLOYEES [--first-page-only | --print-only]]   (run under xvfb-run or
-// QT_QPA_PLATFORM=offscreen); --print-only runs TotalHoras untimed, then step 3 alone.
+// QT_QPA_PLATFORM=offscreen); --print-only runs TotalHoras untimed, then step 3 alone. The hidden
+// maintenance window is created as the program creates it, unless LV26_BENCH_NO_FORM2 is set.
 
 #include "data/Fonts.h"
 #include "data/Unit3.h"
