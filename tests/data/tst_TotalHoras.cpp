@@ -3,6 +3,7 @@
 // must be those the week rows read through Table2 add up to, and whatever was posted must
 // survive intact.
 
+#include "ChildProcess.h"
 #include "DataTestSupport.h"
 #include "data/GeneralValue.h"
 #include "data/Unit3.h"
@@ -101,13 +102,7 @@ private:
                                                             : dados.Table1HorasNoMes->AsString());
         return totals;
     }
-    QProcess* startChild(const QStringList& args) {
-        auto* child = new QProcess(this);
-        child->start(QCoreApplication::applicationFilePath(), args);
-        if (child->waitForStarted(10000))
-            child->waitForReadyRead(30000);
-        return child;
-    }
+    QProcess* startChild(const QStringList& args) { return startChildProcess(this, args); }
 
 private Q_SLOTS:
     void init() { folder_ = std::make_unique<TableFolder>(); }
@@ -238,28 +233,13 @@ private Q_SLOTS:
 static int childMain(const QStringList& args) {
     try {
         QDir::setCurrent(args.value(2));
-        if (args.value(1) == QLatin1String("--hold-lock")) {
-            QString index;
-            for (const engine::IndexInfo& info : engine::describe("Func.DB").indexes) {
-                if (info.fields == QLatin1String("Matricula"))
-                    index = info.name;
-            }
-            auto cursor = engine::open("Func.DB", index, engine::OpenMode::ReadWrite);
-            cursor->setRange(args[3], args[3]);
-            engine::Row row;
-            if (!cursor->next(row))
-                return 1;
-            cursor->lockCurrent(row);
-            std::puts("locked");
-            std::fflush(stdout);
-            ::pause();
-        } else {
-            TDados dados;
-            std::puts("totalling");
-            std::fflush(stdout);
-            for (;;)
-                dados.TotalHoras();
-        }
+        if (args.value(1) == QLatin1String("--hold-lock"))
+            return holdEmployeeRowLock(QStringLiteral("Func.DB"), args.value(3));
+        TDados dados;
+        std::puts("totalling");
+        std::fflush(stdout);
+        for (;;)
+            dados.TotalHoras();
     } catch (const Error& e) {
         std::fprintf(stderr, "%s\n", e.what());
     }

@@ -2,6 +2,7 @@
 // and duplicate keys, ranges, bookmarks, writes, key violations, row locks within and across
 // processes, read-only files and folders, damaged and foreign files (docs/tables.md).
 
+#include "ChildProcess.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>
@@ -494,12 +495,7 @@ void TestTableEngine::lockRefusedToAnotherCursor() {
 }
 
 QProcess* TestTableEngine::startChild(const QStringList& args) {
-    auto* child = new QProcess(this);
-    child->start(QCoreApplication::applicationFilePath(), args);
-    if (!child->waitForStarted(10000))
-        return child;
-    child->waitForReadyRead(20000);
-    return child;
+    return test::startChildProcess(this, args);
 }
 
 void TestTableEngine::lockRefusedToAnotherProcessUntilItDies() {
@@ -732,17 +728,9 @@ void TestTableEngine::foreignValuesAreCoerced() {
 // Child modes run by the tests above in a separate process.
 static int childMain(const QStringList& args) {
     try {
-        if (args.value(1) == QLatin1String("--hold-lock")) {
-            auto cursor = open(QDir(args[2]).filePath("Func.DB"), "Matricula", OpenMode::ReadWrite);
-            cursor->setRange(args[3], args[3]);
-            Row row;
-            if (!cursor->next(row))
-                return 1;
-            cursor->lockCurrent(row);
-            std::puts("locked");
-            std::fflush(stdout);
-            ::pause();
-        } else if (args.value(1) == QLatin1String("--write-forever")) {
+        if (args.value(1) == QLatin1String("--hold-lock"))
+            return test::holdEmployeeRowLock(QDir(args[2]).filePath("Func.DB"), args.value(3));
+        if (args.value(1) == QLatin1String("--write-forever")) {
             const QString path = QDir(args[2]).filePath("Dados.DB");
             std::puts("writing");
             std::fflush(stdout);
