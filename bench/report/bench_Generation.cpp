@@ -12,6 +12,8 @@
 #include "report/PageStore.h"
 #include "report/ReportPrinter.h"
 
+#include "ResidentMemory.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,18 +24,9 @@
 
 using namespace lv26;
 
-namespace {
+using lv26::bench::residentKiB;
 
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
+namespace {
 
 void fillEmployees(const QString& dir, int count) {
     engine::createTables(dir);

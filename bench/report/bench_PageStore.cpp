@@ -4,6 +4,8 @@
 
 #include "report/PageStore.h"
 
+#include "ResidentMemory.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
@@ -12,6 +14,8 @@
 
 #include <cstdio>
 #include <unistd.h>
+
+using lv26::bench::residentKiB;
 
 namespace {
 
@@ -26,16 +30,6 @@ QByteArray makePicture(int tag) {
     put(40, 0x464D4520);
     put(48, kPictureSize);
     return bytes;
-}
-
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 double ms(const QElapsedTimer& timer) {

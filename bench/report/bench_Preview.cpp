@@ -19,6 +19,8 @@
 #include "report/ReportPrint.h"
 #include "report/ReportPrinter.h"
 
+#include "ResidentMemory.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -36,17 +38,9 @@
 
 using namespace lv26;
 
-namespace {
+using lv26::bench::residentKiB;
 
-long residentKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
+namespace {
 
 // CPU time of this process, and of its finished children, in milliseconds: on a shared machine
 // they compare the two printers better than the elapsed times do.
