@@ -11,6 +11,8 @@
 #include "report/ReportCanvas.h"
 #include "report/ReportPrinter.h"
 
+#include "LetterPrinter.h"
+
 #include <QDir>
 #include <QFontMetrics>
 #include <QLocale>
@@ -73,16 +75,6 @@ private:
     std::unique_ptr<TDados> dados_;
     std::unique_ptr<TListForm> listForm_;
 };
-
-// A printer that offers Letter paper, as the tests of the layout's pagination assume.
-inline PrinterInfo letterPrinter() {
-    PrinterInfo p;
-    p.available = true;
-    p.paperSizes = {TPaperSize::Letter, TPaperSize::A4};
-    p.currentPaper = TPaperSize::A4;
-    p.currentPaperSize = QSizeF(2100, 2970);
-    return p;
-}
 
 struct DrawnText {
     int page;

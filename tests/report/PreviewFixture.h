@@ -11,6 +11,8 @@
 #include "report/ReportPreview.h"
 #include "report/ReportPrinter.h"
 
+#include "LetterPrinter.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
@@ -32,16 +34,6 @@ inline bool runTablesTool(const QStringList& args) {
     return true;
 }
 
-// A printer that offers Letter paper, so that the listing paginates 29 rows, then 31 a page.
-inline PrinterInfo letterPrinterInfo() {
-    PrinterInfo p;
-    p.available = true;
-    p.paperSizes = {TPaperSize::Letter, TPaperSize::A4};
-    p.currentPaper = TPaperSize::A4;
-    p.currentPaperSize = QSizeF(2100, 2970);
-    return p;
-}
-
 class PreviewFixture {
 public:
     // `employees` generated employees with their weeks, in a fresh working folder.
@@ -52,7 +44,7 @@ public:
         if (!ok_)
             return;
         QDir::setCurrent(dir_.path());
-        TReportPrinter::setDefaultPrinterQuery(letterPrinterInfo);
+        TReportPrinter::setDefaultPrinterQuery(letterPrinter);
         dados_ = std::make_unique<TDados>();
         Dados = dados_.get();
         listForm_ = std::make_unique<TListForm>(dados_->Table1);

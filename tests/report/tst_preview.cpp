@@ -169,7 +169,7 @@ private Q_SLOTS:
     // ----- zoom -----
 
     void zoomFormulasAndResize() {
-        TReportPrinter printer(letterPrinterInfo()); // paper A4 until a generation selects one
+        TReportPrinter printer(letterPrinter()); // paper A4 until a generation selects one
         TPreviewControl control;
         control.resize(600, 500);
         control.show();
