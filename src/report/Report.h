@@ -9,6 +9,7 @@
 #include "report/ReportTypes.h"
 
 #include <QList>
+#include <QPageRanges>
 #include <array>
 #include <memory>
 #include <optional>
@@ -142,6 +143,7 @@ struct TReportPrinterSettings {
     bool Duplex = false;
     int FirstPage = 0; // 0: no limit
     int LastPage = 0;
+    QPageRanges PrintPages; // a list of pages within FirstPage..LastPage; empty: all of them
     QString OutputBin = QStringLiteral("First");
     int PrinterIndex = -1; // the default printer
 };

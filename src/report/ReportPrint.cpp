@@ -199,15 +199,19 @@ void printStoredPages(TReportPrinter& printer, QPrinter& device) {
 // ----- printer setup -----
 
 void applyPrintChoices(TReport& report, int copies, const QString& printerName,
-                       QAbstractPrintDialog::PrintRange range, int fromPage, int toPage) {
+                       QAbstractPrintDialog::PrintRange range, int fromPage, int toPage,
+                       const QPageRanges& pages) {
     TReportPrinterSettings& s = report.PrinterSettings;
     s.Copies = copies;
     s.PrinterIndex = printerName.isEmpty()
                          ? -1
                          : int(QPrinterInfo::availablePrinterNames().indexOf(printerName));
+    s.PrintPages = {};
     if (range == QAbstractPrintDialog::PageRange) {
         s.FirstPage = fromPage;
         s.LastPage = toPage;
+        if (pages.toRangeList().size() > 1) // "1,3": pages 1 and 3, not 1 to 3
+            s.PrintPages = pages;
     } else {
         s.FirstPage = 0;
         s.LastPage = 0;
@@ -231,7 +235,7 @@ void PrinterSetupAction(TReport& report) {
     if (dialog.exec() != QDialog::Accepted)
         return;
     applyPrintChoices(report, device.copyCount(), device.printerName(), dialog.printRange(),
-                      dialog.fromPage(), dialog.toPage());
+                      dialog.fromPage(), dialog.toPage(), device.pageRanges());
 }
 
 // ----- text export -----

@@ -64,9 +64,11 @@ void PrinterSetupAction(TReport& report);
 
 // What the print dialog's OK keeps in the report's settings: copies, the chosen printer
 // (`printerName`, empty for the default), and the page range (all pages for AllPages and
-// Selection, else `fromPage` to `toPage`).
+// Selection, else `fromPage` to `toPage`, and of those only `pages` when the dialog was given
+// a list of separate pages).
 void applyPrintChoices(TReport& report, int copies, const QString& printerName,
-                       QAbstractPrintDialog::PrintRange range, int fromPage, int toPage);
+                       QAbstractPrintDialog::PrintRange range, int fromPage, int toPage,
+                       const QPageRanges& pages = {});
 
 // The export action: runs a text export of the report into `filter`'s file under a progress
 // window with Cancel, with a fresh report printer object that is current while it runs.

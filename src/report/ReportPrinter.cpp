@@ -143,6 +143,7 @@ void TReportPrinter::applySettings(const TReportPage& page,
     }
     FirstPage = settings.FirstPage;
     LastPage = settings.LastPage;
+    PrintPages = settings.PrintPages;
 }
 
 double TReportPrinter::paperWidth() const {
@@ -197,7 +198,8 @@ void TReportPrinter::NewPage() {
 }
 
 bool TReportPrinter::pageInPrintRange(int page) const {
-    return (FirstPage <= 0 || page >= FirstPage) && (LastPage <= 0 || page <= LastPage);
+    return (FirstPage <= 0 || page >= FirstPage) && (LastPage <= 0 || page <= LastPage) &&
+           (PrintPages.isEmpty() || PrintPages.contains(page));
 }
 
 void TReportPrinter::beginPicture() {

@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QEvent>
 #include <QList>
+#include <QPageRanges>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -99,6 +100,8 @@ public:
     // Print range, 1-based, 0 meaning open at that end.
     int FirstPage = 0;
     int LastPage = 0;
+    // When not empty, only these pages of the range are printed.
+    QPageRanges PrintPages;
 
     const PrinterInfo& printer() const { return printer_; }
     // Takes the report's paper and printer settings: the report's paper is selected when the

@@ -97,6 +97,29 @@ private Q_SLOTS:
         QCOMPARE(f.report().PrinterSettings.LastPage, 0);
     }
 
+    // The dialog's list of pages, "1,3": those two pages, not 1 to 3.
+    void aListOfPagesPrintsOnlyThose() {
+        PreviewFixture f(120); // four pages
+        QVERIFY(f.ok());
+        QPageRanges pages;
+        pages.addPage(1);
+        pages.addPage(3);
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::PageRange, 1, 3, pages);
+        const QString pdf = f.path(QStringLiteral("list.pdf"));
+        printReportTo(f.report(), *pdfPrinter(pdf));
+        QCOMPARE(pdfPages(pdf), 2);
+        QVERIFY(pdfText(pdf, 1).contains(QStringLiteral("Página 1")));
+        QVERIFY(pdfText(pdf, 2).contains(QStringLiteral("Página 3")));
+        // A later choice of all pages, or of one run of pages, drops the list.
+        QPageRanges run;
+        run.addRange(2, 4);
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::PageRange, 2, 4, run);
+        QVERIFY(f.report().PrinterSettings.PrintPages.isEmpty());
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::PageRange, 1, 3, pages);
+        applyPrintChoices(f.report(), 1, QString(), QAbstractPrintDialog::AllPages, 0, 0);
+        QVERIFY(f.report().PrinterSettings.PrintPages.isEmpty());
+    }
+
     void aRangeBeyondTheReportPrintsNothing() {
         PreviewFixture f(5);
         QVERIFY(f.ok());
