@@ -1,6 +1,7 @@
 // The listing of 100,000 employees (3,226 pages on Letter paper):
 //  1. from the payroll press to page 1 on screen: TotalHoras, then the preview operation until
-//     the page image holds page 1 (goal: under 300 ms);
+//     the page image holds page 1 (goal: under 300 ms), with the totals out of date, then again
+//     with them current;
 //  2. the preview of all pages to the end, with the resident memory sampled as pages arrive;
 //  3. printing the listing to a PDF through our printer path, against a ReportLab script
 //     writing the same listing as PDF in the same run (goal: ours at least 3x faster).
@@ -84,7 +85,8 @@ PrinterInfo letterPrinter() {
     return p;
 }
 
-void pressToFirstPage(TReport& report) {
+// One press of the payroll button: TotalHoras, then the preview until page 1 is on screen.
+void pressToFirstPage(TReport& report, const char* what) {
     QElapsedTimer clock;
     clock.start();
     Dados->TotalHoras();
@@ -100,11 +102,19 @@ void pressToFirstPage(TReport& report) {
             lastPreviewForm()->close();
         });
     PreviewReport(report);
-    std::printf(
-        "press to page 1 on screen: %lld ms (TotalHoras %lld ms, preview %lld ms; goal < 300 ms)\n",
-        firstPage, totals, firstPage - totals);
+    std::printf("press to page 1 on screen, %s: %lld ms (TotalHoras %lld ms, preview %lld ms; "
+                "goal < 300 ms)\n",
+                what, firstPage, totals, firstPage - totals);
+}
+
+// The first press stores every employee's total; a second one finds them current and only
+// reads them.
+void pressesToFirstPage(TReport& report) {
+    pressToFirstPage(report, "totals out of date");
+    pressToFirstPage(report, "totals already current");
     // The two data-layer steps a generation takes before its first row, for comparison.
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     report.DataSet()->recordCount();
     const qint64 countMs = clock.elapsed();
     clock.restart();
@@ -202,7 +212,7 @@ int main(int argc, char** argv) {
     if (option == "--print-only") {
         Dados->TotalHoras();
     } else {
-        pressToFirstPage(ListForm->Report1);
+        pressesToFirstPage(ListForm->Report1);
         if (option == "--first-page-only")
             return 0;
         previewAllPages(ListForm->Report1);

@@ -1,6 +1,6 @@
 // writeDetailTotals(): one index-ordered read of the master table, each row with the total
-// of its detail rows (a subquery over the detail index), written back in runs of rows, each
-// run one write transaction.
+// of its detail rows (summed up front from one scan of the detail table), written back in
+// runs of rows, each run one write transaction.
 
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace lv26::engine {
 
@@ -33,16 +36,85 @@ bool isPlainKey(const RawValue& raw, const ColumnInfo& column) {
     return shortAscii || valueToStore(valueForColumn(raw, column), column) == raw;
 }
 
-// Reads the total the pass's query gives at result column `at`; false when it needs the
-// values themselves.
-bool totalFromColumn(sqlite3_stmt* stmt, int at, DetailTotal* total) {
-    if (sqlite3_column_type(stmt, at) == SQLITE_INTEGER) {
-        total->sum = sqlite3_column_int64(stmt, at);
-        return true;
+// The totals of the detail rows of every key, from one scan of the detail table: cheaper
+// than seeking each master row's detail rows in the index. A key's rows are those whose key
+// is stored as the very same text (a range compares keys in binary order, and a text key
+// never equals a key stored in another form).
+class DetailSums {
+public:
+    // Sums the detail table as the open transaction sees it, unless it is unchanged since the
+    // last time (`version`: the detail file's data version in that transaction).
+    void load(const Database& db, const QString& sql, qint64 version);
+    // The total of the detail rows of a master row with key `key`; false when the values
+    // themselves are needed: one the column cannot hold as stored (coerced on reading), or
+    // more rows than 65,536 (below that, no partial sum of small integers leaves the 32-bit
+    // range before a blank ends it).
+    bool total(const RawValue& key, DetailTotal* total) const;
+
+private:
+    struct Sum {
+        qint64 sum = 0;
+        qint64 rows = 0;
+        bool blank = false;
+        bool other = false; // a value not a small integer as stored
+    };
+    std::unordered_map<std::string, Sum> sums_;
+    qint64 version_ = -1;
+};
+
+void DetailSums::load(const Database& db, const QString& sql, qint64 version) {
+    if (version == version_ && version_ >= 0)
+        return;
+    sums_.clear();
+    version_ = -1;
+    Statement scan(db, sql);
+    // A master row's detail rows are mostly stored one after another: the key of the row
+    // before is looked up once for all of them.
+    std::string key;
+    Sum* sum = nullptr;
+    while (scan.step()) {
+        sqlite3_stmt* h = scan.handle();
+        if (sqlite3_column_type(h, 0) != SQLITE_TEXT)
+            continue;
+        const std::string_view text(static_cast<const char*>(sqlite3_column_blob(h, 0)),
+                                    size_t(sqlite3_column_bytes(h, 0)));
+        if (!sum || text != key) {
+            key = text;
+            sum = &sums_[key];
+        }
+        ++sum->rows;
+        switch (sqlite3_column_type(h, 1)) {
+        case SQLITE_NULL:
+            sum->blank = true;
+            break;
+        case SQLITE_INTEGER: {
+            const qint64 value = sqlite3_column_int64(h, 1);
+            if (value < -32768 || value > 32767)
+                sum->other = true;
+            else
+                sum->sum += value;
+            break;
+        }
+        default:
+            sum->other = true;
+        }
     }
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, at));
-    total->blank = text && text[0] == 'b';
-    return total->blank;
+    version_ = version;
+}
+
+bool DetailSums::total(const RawValue& key, DetailTotal* total) const {
+    *total = {};
+    if (key.type != SQLITE_TEXT)
+        return false;
+    const auto found = sums_.find(std::string(key.bytes.constData(), size_t(key.bytes.size())));
+    if (found == sums_.end())
+        return true;
+    const Sum& sum = found->second;
+    if (sum.rows > 65536)
+        return false;
+    total->blank = sum.blank; // a blank makes the total blank whatever the others hold
+    total->sum = sum.blank ? 0 : sum.sum;
+    return sum.blank || !sum.other;
 }
 
 // One master row as read, with the total of its detail rows.
@@ -70,6 +142,7 @@ private:
     };
 
     QString selectSql(bool afterKey) const;
+    void loadDetailSums();
     Statement& updateFor(quint64 changed, int rows);
     void writeRows(quint64 changed, const QList<const Pending*>& rows);
     void beginRun();
@@ -88,7 +161,8 @@ private:
     QString detailSqlTable_, detailKey_;
     ColumnInfo detailColumn_;
     RowLockFile locks_;
-    Statement first_, after_, begin_, claim_, commit_;
+    Statement first_, after_, begin_, claim_, commit_, detailVersion_;
+    DetailSums sums_;
 
     std::map<std::pair<quint64, int>, std::unique_ptr<Statement>> updates_;
     QList<Pending> run_;
@@ -116,7 +190,9 @@ bool Pass::prepare() {
         if (masterIndex.parts.size() != 1 || !masterIndex.info.unique ||
             master_.description.columns.size() > 64 || !isBinary(masterIndex.parts[0]) ||
             !isBinary(detailIndex.parts[0]) || column == columns.end() ||
-            column->type != ColumnType::Int16)
+            column->type != ColumnType::Int16 ||
+            master_.description.columns[masterIndex.parts[0].column].type != ColumnType::Text ||
+            columns[detailIndex.parts[0].column].type != ColumnType::Text)
             return false;
         keyColumn_ = masterIndex.parts[0].column;
         detailSqlTable_ = detail.sqlTable;
@@ -144,31 +220,36 @@ bool Pass::prepare() {
                                  QStringLiteral(" SET ") + key + QStringLiteral(" = ") + key +
                                  QStringLiteral(" WHERE 0"));
     commit_ = Statement(*db_, QStringLiteral("COMMIT"));
+    detailVersion_ = Statement(*db_, QStringLiteral("PRAGMA detail.data_version"));
     return true;
 }
 
-// Master rows in key order (ties by rowid), each with the total of its detail rows: their
-// sum when every value is a plain small integer, 'b' when one is blank (which makes the
-// total blank whatever the others hold), 'o' when the values themselves are needed: one the
-// column cannot hold as stored (coerced on reading), or more rows than 65,536 (below that, no
-// partial sum of small integers leaves the 32-bit range before a blank ends it).
+// Master rows in key order (ties by rowid).
 QString Pass::selectSql(bool afterKey) const {
-    const QString value = QStringLiteral("d.") + quoted(detailColumn_.name);
-    const QString total =
-        QStringLiteral("(SELECT CASE WHEN count(*) > 65536 THEN 'o' "
-                       "WHEN count(%1) < count(*) THEN 'b' WHEN count(*) = 0 THEN 0 "
-                       "WHEN typeof(sum(%1)) <> 'integer' OR min(%1) < -32768 "
-                       "OR max(%1) > 32767 THEN 'o' ELSE sum(%1) END "
-                       "FROM detail.%2 AS d WHERE d.%3 = %4 COLLATE BINARY)");
     const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
     QStringList columns{QStringLiteral("m.rowid")};
     for (const ColumnInfo& column : master_.description.columns)
         columns << QStringLiteral("m.") + quoted(column.name);
-    columns << total.arg(value, quoted(detailSqlTable_), quoted(detailKey_), key);
     return QStringLiteral("SELECT ") + columns.join(QLatin1Char(',')) +
            QStringLiteral(" FROM main.") + quoted(master_.sqlTable) + QStringLiteral(" AS m") +
            (afterKey ? QStringLiteral(" WHERE ") + key + QStringLiteral(" > ?1") : QString()) +
            QStringLiteral(" ORDER BY ") + key + QStringLiteral(", m.rowid");
+}
+
+// Brings the detail totals up to the run's view of the detail table: summed again only when
+// another connection has changed it since they were summed.
+void Pass::loadDetailSums() {
+    qint64 version = -1;
+    {
+        ResetGuard reset(detailVersion_);
+        if (detailVersion_.step())
+            version = sqlite3_column_int64(detailVersion_.handle(), 0);
+    }
+    sums_.load(*db_,
+               QStringLiteral("SELECT ") + quoted(detailKey_) + QLatin1Char(',') +
+                   quoted(detailColumn_.name) + QStringLiteral(" FROM detail.") +
+                   quoted(detailSqlTable_),
+               version);
 }
 
 // Writes the columns in `changed` (bit i: column i) of `rows` rows at once: parameters
@@ -222,6 +303,7 @@ DetailTotalsEnd Pass::run(const Visitor& visit) {
         beginRun();
         RunEnd ended = RunEnd::Finished;
         try {
+            loadDetailSums();
             ended = readRun(visit);
             if (!lockRun())
                 ended = RunEnd::Stopped;
@@ -256,8 +338,7 @@ Pass::RunEnd Pass::readRun(const Visitor& visit) {
                          {}};
         for (int i = 0; i < columns.size(); ++i)
             master.row[i] = valueForColumn(RawValue::fromColumn(stmt, i + 1), columns[i]);
-        if (!totalFromColumn(stmt, int(columns.size()) + 1, &master.total) ||
-            !take(master, visit)) {
+        if (!sums_.total(master.key, &master.total) || !take(master, visit)) {
             stopAt(master);
             return RunEnd::Stopped;
         }

@@ -140,6 +140,8 @@ private Q_SLOTS:
     void keyViolationKeepsTheRowAndItsLock();
     void writesCutTextAndRefuseOutOfRangeNumbers();
 
+    void detailTotalsReadWeeksAsEachRunFindsThem();
+
     void lockRefusedToAnotherCursor();
     void lockRefusedToAnotherProcessUntilItDies();
     void killedWriterLeavesNoHalfWrittenRows();
@@ -470,6 +472,37 @@ void TestTableEngine::writesCutTextAndRefuseOutOfRangeNumbers() {
     weeks->insertRow({"1", -32768, 32767});
     QVERIFY(weeks->current(row));
     QCOMPARE(row[1].toInt(), -32768);
+}
+
+// A pass over the employees in runs of two: weeks another program changes while the first
+// run is being read are not seen by that run, and are seen by the next one.
+void TestTableEngine::detailTotalsReadWeeksAsEachRunFindsThem() {
+    addEmployees({"00001", "00002", "00003", "00004"});
+    addWeeks(
+        {{"00001", 1, 10}, {"00002", 1, 20}, {"00003", 1, 30}, {"00004", 1, 40}, {"00004", 2, 2}});
+    const DetailTotalsPass pass{func(),
+                                QStringLiteral("Matricula"),
+                                dados(),
+                                QStringLiteral("Matricula"),
+                                "HorasNaSemana",
+                                {},
+                                2};
+    QStringList seen;
+    const DetailTotalsEnd end = writeDetailTotals(pass, [&](Row& row, const DetailTotal& total) {
+        seen << row[0].toString() + QLatin1Char('=') + QString::number(total.sum);
+        if (row[0].toString() == QLatin1String("00001"))
+            sql(dados(), QStringLiteral("UPDATE Dados SET HorasNaSemana = HorasNaSemana + 1"));
+        row[5] = total.sum;
+        return true;
+    });
+    QCOMPARE(int(end.how), int(DetailTotalsEnd::How::Finished));
+    QCOMPARE(seen, QStringList({"00001=10", "00002=20", "00003=31", "00004=44"}));
+    auto employees = openFunc(OpenMode::ReadOnly);
+    QStringList stored;
+    Row row;
+    while (employees->next(row))
+        stored << row[0].toString() + QLatin1Char('=') + row[5].toString();
+    QCOMPARE(stored, seen);
 }
 
 void TestTableEngine::lockRefusedToAnotherCursor() {
