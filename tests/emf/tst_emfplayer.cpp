@@ -187,7 +187,7 @@ QByteArray runTool(const QString& tool, const QStringList& args) {
     return p.readAllStandardOutput();
 }
 
-QByteArray inkscapeFile(const char* name) {
+QByteArray emfFile(const char* name) {
     QFile f(QStringLiteral(LV26_TEST_DATA "/emf/") + QLatin1String(name));
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -415,6 +415,20 @@ private Q_SLOTS:
         QVERIFY(inked(img, QRect(0, 0, 1500, 50)) > 1000);
     }
 
+    // A page whose device is millions of pixels high, played into a small image, squeezes
+    // its text to a few millionths of a pixel: the text is left out, as the font engine cannot
+    // render such glyphs (the page is a fuzzer's mutation of one of ours).
+    void textSqueezedFlatIsNotDrawn() {
+        const QByteArray emf = emfFile("squeezed-text.emf");
+        QVERIFY(!emf.isEmpty());
+        QImage img(64, 48, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter painter(&img);
+        playEmf(emf, painter, QRectF(0, 0, 64, 48));
+        painter.end();
+        QCOMPARE(inked(img, img.rect()), 0);
+    }
+
     // A large title played into a PDF stays text (at 1200 dpi its glyphs are hundreds of
     // pixels high), and its ink sits where the outlines of the named face, at the stored
     // advances, put it.
@@ -450,7 +464,7 @@ private Q_SLOTS:
 
     // ---- files of an independent writer -------------------------------------------------
     void inkscapeShapes() {
-        const QByteArray emf = inkscapeFile("shapes.emf");
+        const QByteArray emf = emfFile("shapes.emf");
         QVERIFY(!emf.isEmpty());
         const QImage img = render(emf, QSize(200, 150));
         QVERIFY(countNear(img, QRect(40, 30, 1, 1), kRed) == 1);             // rectangle
@@ -464,7 +478,7 @@ private Q_SLOTS:
     }
 
     void inkscapeTexts() {
-        const QByteArray emf = inkscapeFile("text.emf");
+        const QByteArray emf = emfFile("text.emf");
         QVERIFY(!emf.isEmpty());
         const QImage img = render(emf, QSize(300, 200));
         QVERIFY(countNear(img, QRect(10, 12, 80, 30), QColor(192, 0, 0)) > 100);
@@ -476,7 +490,7 @@ private Q_SLOTS:
     }
 
     void inkscapeClipImageAndDashes() {
-        const QByteArray emf = inkscapeFile("clipimg.emf");
+        const QByteArray emf = emfFile("clipimg.emf");
         QVERIFY(!emf.isEmpty());
         const QImage img = render(emf, QSize(200, 120));
         QVERIFY(countNear(img, QRect(50, 60, 1, 1), QColor(255, 128, 0))); // inside the clip

@@ -683,10 +683,11 @@ private:
         painter_->setPen(dc_.textColor);
         // Text stays text on every target, so that a PDF keeps it searchable; the raster
         // engine itself fills glyphs too large for its cache as paths. Only absurd sizes
-        // are dropped.
+        // are dropped, and glyphs squeezed below half a pixel in one direction: they would
+        // not show, and the font engine fails to render them.
         const double scaleX = std::hypot(textToPainter.m11(), textToPainter.m12());
         const double scaleY = std::hypot(textToPainter.m21(), textToPainter.m22());
-        if (size * std::max(scaleX, scaleY) > 1e5) {
+        if (size * std::max(scaleX, scaleY) > 1e5 || !(size * std::min(scaleX, scaleY) >= 0.5)) {
             painter_->restore();
             return;
         }
