@@ -130,6 +130,16 @@ bool sane(const QRectF& r) {
     return sane(r.left()) && sane(r.top()) && sane(r.right()) && sane(r.bottom());
 }
 
+// How much `t` stretches lengths at most and at least, in any direction (the singular values
+// of its linear part): a shear can flatten a shape while stretching both axes.
+std::pair<double, double> stretchRange(const QTransform& t) {
+    const double sum = t.m11() * t.m11() + t.m12() * t.m12() + t.m21() * t.m21() +
+                       t.m22() * t.m22(); // the sum of the two values squared
+    const double product = std::abs(t.m11() * t.m22() - t.m12() * t.m21());
+    const double spread = std::sqrt(std::max(0.0, sum * sum - 4 * product * product));
+    return {std::sqrt(std::max(0.0, (sum - spread) / 2)), std::sqrt((sum + spread) / 2)};
+}
+
 PenObj stockPen(quint32 index) {
     PenObj p;
     if (index == NULL_PEN)
@@ -683,11 +693,10 @@ private:
         painter_->setPen(dc_.textColor);
         // Text stays text on every target, so that a PDF keeps it searchable; the raster
         // engine itself fills glyphs too large for its cache as paths. Only absurd sizes
-        // are dropped, and glyphs squeezed below half a pixel in one direction: they would
+        // are dropped, and glyphs squeezed below half a pixel in some direction: they would
         // not show, and the font engine fails to render them.
-        const double scaleX = std::hypot(textToPainter.m11(), textToPainter.m12());
-        const double scaleY = std::hypot(textToPainter.m21(), textToPainter.m22());
-        if (size * std::max(scaleX, scaleY) > 1e5 || !(size * std::min(scaleX, scaleY) >= 0.5)) {
+        const auto [leastStretch, mostStretch] = stretchRange(textToPainter);
+        if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5)) {
             painter_->restore();
             return;
         }
