@@ -440,6 +440,21 @@ private Q_SLOTS:
         QCOMPARE(inked(img, img.rect()), 0);
     }
 
+    // A font whose escapement is the most negative 32-bit value: the page plays (the fuzzer
+    // found its negation to be undefined).
+    void mostNegativeEscapementPlays() {
+        const QByteArray emf = emfFile("extreme-font-values.emf");
+        QVERIFY(!emf.isEmpty());
+        QImage img(64, 48, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter painter(&img);
+        try {
+            playEmf(emf, painter, QRectF(0, 0, 64, 48));
+        } catch (const Error&) {
+            // refusing the rest of the page is fine
+        }
+    }
+
     // A large title played into a PDF stays text (at 1200 dpi its glyphs are hundreds of
     // pixels high), and its ink sits where the outlines of the named face, at the stored
     // advances, put it.

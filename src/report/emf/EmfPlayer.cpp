@@ -255,7 +255,8 @@ private:
     void createPen(const Reader& r) {
         PenObj p;
         p.style = r.u32(12);
-        p.width = std::abs(r.i32(16));
+        // As a double: the most negative int has no int magnitude.
+        p.width = std::abs(double(r.i32(16)));
         p.color = fromColorRef(r.u32(24));
         p.cosmetic = p.width == 0;
         store(r.u32(8), p);
@@ -649,7 +650,7 @@ private:
         const double sy = std::hypot(xf.m21(), xf.m22());
         const double maxSize =
             2 * std::max({header_.framePx().width(), header_.framePx().height(), 100.0});
-        double size = std::abs(dc_.font.height) * sy;
+        double size = std::abs(double(dc_.font.height)) * sy;
         if (dc_.font.height > 0) { // cell height: convert to the em size
             QFontMetricsF fm(qtFont(1000));
             size = size * 1000 / std::max(1.0, fm.ascent() + fm.descent());
@@ -671,7 +672,7 @@ private:
             baseline = 0;
         else if (dc_.textAlign & TA_BOTTOM)
             baseline = -fm.descent();
-        double angle = -dc_.font.escapement / 10.0;
+        double angle = -double(dc_.font.escapement) / 10.0;
         if (graphicsMode == GM_ADVANCED && dc_.hasWorld)
             angle += std::atan2(dc_.world.m12(), dc_.world.m11()) * 180 / M_PI;
 
