@@ -440,10 +440,19 @@ private Q_SLOTS:
         QCOMPARE(inked(img, img.rect()), 0);
     }
 
-    // A font whose escapement is the most negative 32-bit value: the page plays (the fuzzer
-    // found its negation to be undefined).
-    void mostNegativeEscapementPlays() {
-        const QByteArray emf = emfFile("extreme-font-values.emf");
+    // Pages the fuzzer made from ours that once crashed the player or hit undefined
+    // arithmetic: they play.
+    void fuzzedPagesPlay_data() {
+        QTest::addColumn<QString>("file");
+        // a glyph 8 times wider than its page and a few pixels high, once rendered as a bitmap
+        QTest::newRow("text stretched long") << QStringLiteral("stretched-text.emf");
+        // a font escapement of -2^31, once negated as an int
+        QTest::newRow("most negative escapement") << QStringLiteral("extreme-font-values.emf");
+    }
+
+    void fuzzedPagesPlay() {
+        QFETCH(QString, file);
+        const QByteArray emf = emfFile(qPrintable(file));
         QVERIFY(!emf.isEmpty());
         QImage img(64, 48, QImage::Format_RGB32);
         img.fill(Qt::white);

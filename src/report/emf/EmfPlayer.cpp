@@ -4,6 +4,7 @@
 
 #include <QFontMetricsF>
 #include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTransform>
@@ -121,7 +122,8 @@ struct DcState {
 
 constexpr int kMaxSaveDepth = 1024;
 constexpr int kMaxObjects = 65536;
-constexpr double kMaxCoordinate = 1e7; // device pixels; anything beyond is not drawn
+constexpr double kMaxCoordinate = 1e7;  // device pixels; anything beyond is not drawn
+constexpr double kMaxGlyphBitmap = 256; // pixels: longer glyphs are filled as outlines
 
 bool sane(double v) {
     return std::isfinite(v) && std::abs(v) < kMaxCoordinate;
@@ -692,23 +694,37 @@ private:
                 dc_.bkColor);
         painter_->setFont(font);
         painter_->setPen(dc_.textColor);
-        // Text stays text on every target, so that a PDF keeps it searchable; the raster
-        // engine itself fills glyphs too large for its cache as paths. Only absurd sizes
-        // are dropped, and glyphs squeezed below half a pixel in some direction: they would
-        // not show, and the font engine fails to render them.
+        // Text stays text on every target, so that a PDF keeps it searchable. Only absurd
+        // sizes are dropped, and glyphs squeezed below half a pixel in some direction: they
+        // would not show, and the font engine fails to render them.
         const auto [leastStretch, mostStretch] = stretchRange(textToPainter);
         if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5)) {
             painter_->restore();
             return;
         }
+        // The raster engine renders glyphs as bitmaps unless their area is large, so a glyph
+        // stretched long in one direction only still becomes a bitmap, which the font engine
+        // can fail to render. Such glyphs are filled as outlines here.
+        const bool asOutlines = painter_->paintEngine() &&
+                                painter_->paintEngine()->type() == QPaintEngine::Raster &&
+                                size * mostStretch > kMaxGlyphBitmap;
+        const auto drawPiece = [&](QPointF at, const QString& piece) {
+            if (!asOutlines) {
+                painter_->drawText(at, piece);
+                return;
+            }
+            QPainterPath outline;
+            outline.addText(at, font, piece);
+            painter_->fillPath(outline, dc_.textColor);
+        };
         if (dx.empty()) {
-            painter_->drawText(QPointF(left, baseline), s);
+            drawPiece(QPointF(left, baseline), s);
         } else {
             // One piece per character, at the advances stored in the record.
             double x = left;
             for (qsizetype i = 0; i < s.size(); ++i) {
                 const bool pair = s[i].isHighSurrogate() && i + 1 < s.size();
-                painter_->drawText(QPointF(x, baseline), s.mid(i, pair ? 2 : 1));
+                drawPiece(QPointF(x, baseline), s.mid(i, pair ? 2 : 1));
                 x += dx[size_t(i)] * sx;
                 if (pair)
                     x += dx[size_t(++i)] * sx;
