@@ -158,8 +158,7 @@ private:
     std::unique_ptr<Database> db_;
     SchemaDetail master_;
     int keyColumn_ = -1;
-    QString detailSqlTable_, detailKey_;
-    ColumnInfo detailColumn_;
+    QString detailScanSql_; // every detail row's key and value, in stored order
     RowLockFile locks_;
     Statement first_, after_, begin_, claim_, commit_, detailVersion_;
     DetailSums sums_;
@@ -195,9 +194,10 @@ bool Pass::prepare() {
             columns[detailIndex.parts[0].column].type != ColumnType::Text)
             return false;
         keyColumn_ = masterIndex.parts[0].column;
-        detailSqlTable_ = detail.sqlTable;
-        detailKey_ = columns[detailIndex.parts[0].column].name;
-        detailColumn_ = *column;
+        detailScanSql_ = QStringLiteral("SELECT ") +
+                         quoted(columns[detailIndex.parts[0].column].name) + QLatin1Char(',') +
+                         quoted(column->name) + QStringLiteral(" FROM detail.") +
+                         quoted(detail.sqlTable);
     }
     if (pass_.after.isValid()) {
         lastKey_ = RawValue::fromVariant(pass_.after.key.value(0));
@@ -245,11 +245,7 @@ void Pass::loadDetailSums() {
         if (detailVersion_.step())
             version = sqlite3_column_int64(detailVersion_.handle(), 0);
     }
-    sums_.load(*db_,
-               QStringLiteral("SELECT ") + quoted(detailKey_) + QLatin1Char(',') +
-                   quoted(detailColumn_.name) + QStringLiteral(" FROM detail.") +
-                   quoted(detailSqlTable_),
-               version);
+    sums_.load(*db_, detailScanSql_, version);
 }
 
 // Writes the columns in `changed` (bit i: column i) of `rows` rows at once: parameters
