@@ -1,13 +1,16 @@
 #pragma once
 
 // Shared verbs of the maintenance-window tests: real tables in a temporary folder, the data
-// module over them, Form2 shown, keys sent where the focus is, and modal boxes answered.
+// module over them, Form2 shown, keys sent where the focus is, clicks to the widget under
+// the point, and modal boxes answered.
 
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 #include "maintenance/DataGrid.h"
 #include "maintenance/RecordNavigator.h"
 #include "maintenance/Unit2.h"
+
+#include "Input.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -78,31 +81,38 @@ public:
 
     static QString matricula(int n) { return QStringLiteral("%1").arg(n, 5, 10, QLatin1Char('0')); }
 
-    // Keys and characters go to the widget that has the focus at that moment (the grid or
-    // its cell editor).
-    // (Inside a modal loop the offscreen platform may report no focus widget although the
-    // window has one: the window's own focus widget then takes the key.)
-    static QWidget* target() {
-        QWidget* focused = QApplication::focusWidget();
-        return focused ? focused : Form2->focusWidget();
-    }
+    // Keys and characters go where a person's go: to the widget that has the focus at that
+    // moment (the grid, its cell editor, a button, a panel).
     static void key(Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QTest::keyClick(target(), k, mods);
+        QVERIFY(typeKey(k, mods));
     }
-    static void type(const QString& text) {
-        for (const QChar c : text)
-            QTest::keyClick(target(), c.toLatin1());
+    static void type(const QString& text) { typeText(text); }
+    // Clicks `widget` at `pos` (its centre by default) on whatever lies there.
+    static void click(QWidget* widget, QPoint pos = {}, Qt::MouseButton button = Qt::LeftButton) {
+        clickAt(widget, pos, button);
     }
 
-    // Focuses `grid` on its column `col`.
+    // The centre of `grid`'s cell in shown row `row` (-1: the current row), column `col`
+    // (-1: the indicator), in viewport coordinates.
+    static QPoint cellPoint(TDataGrid* grid, int col, int row = -1) {
+        return grid->cellRect(row < 0 ? grid->activeRow() : row, col).center();
+    }
+
+    // Gives `grid` the focus on column `col` of its current row as a person does: a click on
+    // that cell; when the click opened the editor (the cell was current already), Enter
+    // closes it again without changing anything.
     static void focusCell(TDataGrid* grid, int col) {
         if (!grid->window()->isActiveWindow()) {
             grid->window()->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(grid->window()));
         }
-        grid->setFocus(Qt::OtherFocusReason);
+        const QPoint point = cellPoint(grid, col);
+        QVERIFY2(grid->viewport()->rect().contains(point), "cell outside the grid's view");
+        QCOMPARE(clickAt(grid->viewport(), point), grid->viewport());
+        if (grid->editorMode())
+            key(Qt::Key_Return);
+        QVERIFY(!grid->editorMode());
         QCOMPARE(grid->window()->focusWidget(), grid);
-        grid->setCurrentColumn(col);
         QCOMPARE(grid->currentColumn(), col);
     }
 

@@ -63,28 +63,30 @@ private Q_SLOTS:
         auto* nav = Form2->DBNavigator;
         QCOMPARE(enabledOf(nav).mid(0, 4),
                  (QList<Nav::NavigateBtn>{Nav::nbNext, Nav::nbLast, Nav::nbInsert, Nav::nbDelete}));
-        QTest::mouseClick(nav->button(Nav::nbLast), Qt::LeftButton);
+        f.click(nav->button(Nav::nbLast));
         QCOMPARE(currentMatricula(), QStringLiteral("00003"));
         QVERIFY(nav->button(Nav::nbFirst)->isEnabled());
         QVERIFY(!nav->button(Nav::nbNext)->isEnabled());
         QVERIFY(!nav->button(Nav::nbLast)->isEnabled());
         QVERIFY(!nav->hasFocus()); // a click never gives the navigator the focus
         QCOMPARE(nav->markedButton(), Nav::nbLast);
-        QTest::mouseClick(nav->button(Nav::nbEdit), Qt::LeftButton);
+        f.click(nav->button(Nav::nbEdit));
         QCOMPARE(f.employees()->State(), DataSetState::Edit);
         QVERIFY(nav->button(Nav::nbPost)->isEnabled());
         QVERIFY(nav->button(Nav::nbCancel)->isEnabled());
         QVERIFY(!nav->button(Nav::nbEdit)->isEnabled());
-        QTest::mouseClick(nav->button(Nav::nbCancel), Qt::LeftButton);
+        f.click(nav->button(Nav::nbCancel));
         QCOMPARE(f.employees()->State(), DataSetState::Browse);
-        QTest::mouseClick(nav->button(Nav::nbFirst), Qt::LeftButton);
+        f.click(nav->button(Nav::nbFirst));
         QVERIFY(!nav->button(Nav::nbFirst)->isEnabled());
         QVERIFY(!nav->button(Nav::nbPrior)->isEnabled());
     }
 
     void navigatorKeyboardFromCloseButton() {
         f.open(3, 0);
-        Form2->BitBtn1->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(Form2->focusWidget(), Form2->Panel1);
+        f.key(Qt::Key_Tab);
+        QCOMPARE(Form2->focusWidget(), Form2->BitBtn1);
         f.key(Qt::Key_Right);
         QVERIFY(Form2->DBNavigator->hasFocus());
         f.key(Qt::Key_Left); // stays on the first button
@@ -103,7 +105,7 @@ private Q_SLOTS:
         f.open(3, 0);
         auto* nav = Form2->DBNavigator;
         auto seen = f.answerBox(QMessageBox::Cancel);
-        QTest::mouseClick(nav->button(Nav::nbDelete), Qt::LeftButton);
+        f.click(nav->button(Nav::nbDelete));
         QVERIFY(seen->seen);
         QCOMPARE(seen->text, QStringLiteral("Delete record?"));
         QCOMPARE(seen->title, QStringLiteral("Confirm"));
@@ -111,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(currentMatricula(), QStringLiteral("00001"));
 
         seen = f.answerBox(QMessageBox::Ok);
-        QTest::mouseClick(nav->button(Nav::nbDelete), Qt::LeftButton);
+        f.click(nav->button(Nav::nbDelete));
         QVERIFY(seen->seen);
         QCOMPARE(currentMatricula(), QStringLiteral("00002"));
 
@@ -125,12 +127,14 @@ private Q_SLOTS:
 
     void nextRepeatsWhileHeld() {
         f.open(40, 0);
-        QAbstractButton* next = Form2->DBNavigator->button(Nav::nbNext);
-        QTest::mousePress(next, Qt::LeftButton);
+        QPoint at;
+        QWidget* next = widgetUnder(Form2->DBNavigator->button(Nav::nbNext), {}, &at);
+        QCOMPARE(next, Form2->DBNavigator->button(Nav::nbNext));
+        QTest::mousePress(next, Qt::LeftButton, {}, at);
         QTest::qWait(150);
         QCOMPARE(currentMatricula(), QStringLiteral("00001")); // nothing before 400 ms
         QTest::qWait(650);
-        QTest::mouseRelease(next, Qt::LeftButton);
+        QTest::mouseRelease(next, Qt::LeftButton, {}, at);
         // First repeat at 400 ms, then every 100 ms, and the release clicks once more.
         const int moved = currentMatricula().toInt() - 1;
         QVERIFY2(moved >= 2 && moved <= 8, qPrintable(QString::number(moved)));
@@ -341,7 +345,7 @@ private Q_SLOTS:
         f.type(QStringLiteral("Nova"));
         Form2->move(firstPlace + QPoint(30, 20));
         // The close button takes the focus from the grid, which stores the cell first.
-        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        f.click(Form2->BitBtn1);
         QVERIFY(!Form2->isVisible());
         QCOMPARE(f.employees()->State(), DataSetState::Edit);
         QCOMPARE(Dados->Table1Nome->AsString(), QStringLiteral("Nova"));
@@ -361,7 +365,7 @@ private Q_SLOTS:
         f.focusCell(grid, wSemana);
         f.type(QStringLiteral("abc"));
         auto seen = f.answerBox(QMessageBox::Ok);
-        QTest::mouseClick(Form2->BitBtn1, Qt::LeftButton);
+        f.click(Form2->BitBtn1);
         QTRY_VERIFY(seen->seen);
         QCOMPARE(seen->text,
                  QStringLiteral("'abc' is not a valid integer value for field 'Semana'"));
@@ -375,7 +379,7 @@ private Q_SLOTS:
         f.focusCell(Form2->DBGrid1, cNome);
         f.key(Qt::Key_Insert);
         QCOMPARE(f.employees()->State(), DataSetState::Insert);
-        QTest::mouseClick(Form2->DBGrid2->viewport(), Qt::LeftButton, {}, QPoint(40, 30));
+        f.click(Form2->DBGrid2->viewport(), f.cellPoint(Form2->DBGrid2, wSemana));
         QCOMPARE(f.employees()->State(), DataSetState::Browse);
     }
 
