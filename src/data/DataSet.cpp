@@ -48,7 +48,7 @@ void TDataSet::Open() {
         buffers_.assign(size_t(wanted), Buffer());
         clearWindow();
         cursor_->moveToBof();
-        cursorRowId_ = 0;
+        cursorRowId_.reset();
         fillForward();
         bof_ = true;
         eof_ = recordCount_ == 0;
@@ -141,7 +141,7 @@ void TDataSet::First() {
 void TDataSet::reloadFromFirst() {
     clearWindow();
     cursor_->moveToBof();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     fillForward();
     bof_ = true;
     eof_ = recordCount_ == 0;
@@ -153,7 +153,7 @@ void TDataSet::Last() {
     CheckBrowseMode();
     clearWindow();
     cursor_->moveToEof();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     fillBackward(BufferCount());
     activeRecord_ = std::max(recordCount_ - 1, 0);
     bof_ = recordCount_ == 0;
@@ -164,7 +164,7 @@ void TDataSet::Last() {
 void TDataSet::GotoBookmark(const engine::Bookmark& bookmark) {
     checkActive();
     CheckBrowseMode();
-    cursorRowId_ = 0; // the row may have been written elsewhere: read it again
+    cursorRowId_.reset(); // the row may have been written elsewhere: read it again
     bof_ = eof_ = false;
     resyncAround(bookmark, activeRecord_);
     dataEvent(DataEvent::DataSetChange);
@@ -295,7 +295,7 @@ void TDataSet::Append() {
     checkCanModify();
     clearWindow();
     cursor_->moveToEof();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     fillBackward(BufferCount() - 1);
     bof_ = false;
     eof_ = true;
@@ -339,11 +339,12 @@ void TDataSet::Post() {
         cursor_->updateCurrent(buffer.row);
         locked_ = false;
     } else {
-        cursorRowId_ = 0;
+        cursorRowId_.reset();
         cursor_->insertRow(buffer.row);
     }
     const engine::Bookmark written = cursor_->bookmark();
-    cursorRowId_ = written.rowId;
+    if (written.isValid())
+        cursorRowId_ = written.rowId;
     modified_ = false;
     setState(DataSetState::Browse);
     resyncAround(written, activeRecord_);
@@ -373,12 +374,12 @@ void TDataSet::Cancel() {
             resyncAround(insertAnchor_, activeRecord_);
         } else if (eof_) { // appended: back to the last row
             cursor_->moveToEof();
-            cursorRowId_ = 0;
+            cursorRowId_.reset();
             fillBackward(BufferCount());
             activeRecord_ = std::max(recordCount_ - 1, 0);
         } else {
             cursor_->moveToBof();
-            cursorRowId_ = 0;
+            cursorRowId_.reset();
             fillForward();
         }
         if (recordCount_ == 0)
@@ -400,7 +401,7 @@ void TDataSet::Delete() {
     const engine::Bookmark removed = buffers_[size_t(activeRecord_)].bookmark;
     if (positionOn(removed))
         cursor_->deleteCurrent();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     if (locked_) {
         cursor_->releaseLock();
         locked_ = false;
@@ -415,7 +416,7 @@ void TDataSet::Refresh() {
     checkActive();
     CheckBrowseMode();
     cursor_->refresh();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     resyncCurrent();
     dataEvent(DataEvent::DataSetChange);
 }
@@ -447,7 +448,7 @@ bool TDataSet::readRow(bool forward, Buffer& buffer) {
     engine::Row row;
     ++rowsRead_;
     if (!(forward ? cursor_->next(row) : cursor_->prior(row))) {
-        cursorRowId_ = 0;
+        cursorRowId_.reset();
         return false;
     }
     buffer.row = std::move(row);
@@ -463,7 +464,10 @@ bool TDataSet::positionOn(const engine::Bookmark& bookmark) {
     if (bookmark.isValid() && cursorRowId_ == bookmark.rowId)
         return true;
     const bool found = bookmark.isValid() && cursor_->gotoBookmark(bookmark);
-    cursorRowId_ = found ? bookmark.rowId : 0;
+    if (found)
+        cursorRowId_ = bookmark.rowId;
+    else
+        cursorRowId_.reset();
     return found;
 }
 
@@ -572,7 +576,7 @@ void TDataSet::resyncCurrent() {
     }
     clearWindow();
     cursor_->moveToBof();
-    cursorRowId_ = 0;
+    cursorRowId_.reset();
     fillForward();
     if (recordCount_ == 0)
         bof_ = eof_ = true;

@@ -25,6 +25,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace lv26 {
@@ -217,7 +218,7 @@ private:
     engine::Bookmark insertAnchor_; // the row a new row was inserted before (invalid: appended)
     int recordCount_ = 0;
     int activeRecord_ = 0;
-    qint64 cursorRowId_ = 0; // row the cursor stands on (0: unknown or at an end)
+    std::optional<qint64> cursorRowId_; // row the cursor stands on (none: unknown or at an end)
     qint64 rowsRead_ = 0;
     int lastScroll_ = 0;
     DataSetState state_ = DataSetState::Inactive;

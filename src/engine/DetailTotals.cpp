@@ -7,6 +7,7 @@
 #include "engine/TableEngine.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@ using namespace detail;
 namespace {
 
 using Visitor = std::function<bool(Row&, const DetailTotal&)>;
+
+qint64 detailScans = 0;
 
 bool isBinary(const IndexKeyPart& part) {
     return part.collation.isEmpty() ||
@@ -67,6 +70,7 @@ void DetailSums::load(const Database& db, const QString& sql, qint64 version) {
         return;
     sums_.clear();
     version_ = -1;
+    ++detailScans;
     Statement scan(db, sql);
     // A master row's detail rows are mostly stored one after another: the key of the row
     // before is looked up once for all of them.
@@ -380,7 +384,8 @@ bool Pass::lockRun() {
 }
 
 // One lock call per span of consecutive row identities: rows written in key order mostly
-// have them.
+// have them. Identities below 0 and the largest one are locked one by one (their lock bytes
+// are not consecutive).
 bool Pass::tryLockSpans() {
     QList<qint64> ids;
     ids.reserve(run_.size());
@@ -389,7 +394,11 @@ bool Pass::tryLockSpans() {
     std::sort(ids.begin(), ids.end());
     for (qsizetype first = 0; first < ids.size();) {
         qsizetype last = first;
-        while (last + 1 < ids.size() && ids[last] > 0 && ids[last + 1] == ids[last] + 1)
+        const auto spans = [](qint64 id) {
+            return id >= 0 && id < std::numeric_limits<qint64>::max();
+        };
+        while (last + 1 < ids.size() && spans(ids[last]) && ids[last + 1] == ids[last] + 1 &&
+               spans(ids[last + 1]))
             ++last;
         if (!locks_.tryLockSpan(ids[first], last - first + 1))
             return false;
@@ -469,6 +478,10 @@ bool Pass::stopAtRunStart() {
 }
 
 } // namespace
+
+qint64 detailTableScans() {
+    return detailScans;
+}
 
 DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass, const Visitor& visit) {
     start();

@@ -3,9 +3,11 @@
 #include "engine/Sqlite.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 namespace lv26::engine::detail {
@@ -32,13 +34,22 @@ void RowLockFile::open(const QString& tablePath, const QString& tableName) {
 
 namespace {
 
-// Locks (or unlocks) `length` bytes from the row's offset; a length of 0 reaches the end.
-int setLock(int fd, short type, qint64 rowId, off_t length = 1) {
+// The byte that stands for a row: its identity when that is a valid offset with room for one
+// byte after it; identities below 0 (files made elsewhere) fold into the top half, where a
+// collision with a huge identity only makes the two rows exclude each other.
+off_t lockOffset(qint64 rowId) {
+    constexpr qint64 last = std::numeric_limits<off_t>::max() - 1;
+    if (rowId >= 0)
+        return off_t(std::min(rowId, last));
+    return off_t(std::min(qint64(quint64(rowId) - (quint64(1) << 63)), last));
+}
+
+// Locks (or unlocks) `length` bytes from `offset`; a length of 0 reaches the end.
+int setLock(int fd, short type, off_t offset, off_t length = 1) {
     struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    // Row identities may be negative in files made elsewhere: fold them into the offsets.
-    lock.l_start = off_t(quint64(rowId) & 0x7fffffffffffffffULL);
+    lock.l_start = offset;
     lock.l_len = length;
     lock.l_pid = 0; // required for open-file-description locks
     int rc;
@@ -57,7 +68,7 @@ bool RowLockFile::tryLock(qint64 rowId) {
 bool RowLockFile::tryLockSpan(qint64 firstRowId, qint64 count) {
     if (fd_ < 0)
         raise(codes::GeneralError, {QStringLiteral("Table: ") + tableName_});
-    if (setLock(fd_, F_WRLCK, firstRowId, off_t(count)) == 0)
+    if (setLock(fd_, F_WRLCK, lockOffset(firstRowId), off_t(count)) == 0)
         return true;
     if (errno == EAGAIN || errno == EACCES)
         return false;
@@ -67,7 +78,7 @@ bool RowLockFile::tryLockSpan(qint64 firstRowId, qint64 count) {
 
 void RowLockFile::unlock(qint64 rowId) {
     if (fd_ >= 0)
-        setLock(fd_, F_UNLCK, rowId);
+        setLock(fd_, F_UNLCK, lockOffset(rowId));
 }
 
 void RowLockFile::unlockAll() {

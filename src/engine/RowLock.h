@@ -24,8 +24,9 @@ public:
     void open(const QString& tablePath, const QString& tableName);
     // Takes the lock on `rowId`; false when another holder has it. Throws on other failures.
     bool tryLock(qint64 rowId);
-    // Takes the locks on the `count` rows from `firstRowId` on (identities above 0) in one
-    // call; false, holding none of them, when another holder has any.
+    // Takes the locks on the `count` rows from `firstRowId` on in one call; false, holding
+    // none of them, when another holder has any. Requires 0 <= firstRowId and firstRowId +
+    // count - 1 < INT64_MAX (single rows of any identity go through tryLock()).
     bool tryLockSpan(qint64 firstRowId, qint64 count);
     // Releases the lock on `rowId` (no-op when not held).
     void unlock(qint64 rowId);

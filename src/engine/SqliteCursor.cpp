@@ -442,13 +442,12 @@ bool SqliteCursor::current(Row& row) {
 }
 
 Bookmark SqliteCursor::bookmark() const {
-    Bookmark b;
     if (place_ != Place::At)
-        return b;
+        return {};
+    QList<QVariant> key;
     for (const RawValue& v : key_)
-        b.key << v.toVariant();
-    b.rowId = rowId_;
-    return b;
+        key << v.toVariant();
+    return {key, rowId_};
 }
 
 bool SqliteCursor::gotoBookmark(const Bookmark& bookmark) {
@@ -533,9 +532,9 @@ bool SqliteCursor::takeLock(qint64 rowId) {
 }
 
 void SqliteCursor::releaseLock() {
-    if (lockedRowId_ != 0) {
-        locks_.unlock(lockedRowId_);
-        lockedRowId_ = 0;
+    if (lockedRowId_) {
+        locks_.unlock(*lockedRowId_);
+        lockedRowId_.reset();
     }
 }
 

@@ -10,6 +10,7 @@
 #include "engine/Sqlite.h"
 
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace lv26::engine::detail {
@@ -40,7 +41,7 @@ public:
 
     void lockCurrent(Row& row) override;
     void releaseLock() override;
-    bool hasLock() const override { return lockedRowId_ != 0; }
+    bool hasLock() const override { return lockedRowId_.has_value(); }
     void updateCurrent(const Row& row) override;
     void insertRow(const Row& row) override;
     void deleteCurrent() override;
@@ -133,7 +134,7 @@ private:
     bool onRow_ = false; // the row at the current place was read and not deleted since
     QList<RawValue> key_;
     qint64 rowId_ = 0;
-    qint64 lockedRowId_ = 0;
+    std::optional<qint64> lockedRowId_; // the row this cursor holds locked
 
     RangeKind range_ = RangeKind::None;
     RawValue low_, high_;

@@ -48,11 +48,19 @@ struct TableDescription {
 using Row = QList<QVariant>;
 
 // Position of a row in a cursor's order: its index key plus the row's identity. Stays
-// meaningful after the row is changed or deleted (it then names the place the row had).
-struct Bookmark {
+// meaningful after the row is changed or deleted (it then names the place the row had). Any
+// identity is a row's, 0 and negative ones included: a default bookmark names no row.
+class Bookmark {
+public:
+    Bookmark() = default;
+    Bookmark(QList<QVariant> key, qint64 rowId) : key(std::move(key)), rowId(rowId), valid_(true) {}
+
     QList<QVariant> key;
     qint64 rowId = 0;
-    bool isValid() const { return rowId != 0; }
+    bool isValid() const { return valid_; }
+
+private:
+    bool valid_ = false;
 };
 
 enum class OpenMode { ReadWrite, ReadOnly };
@@ -161,6 +169,10 @@ struct DetailTotalsEnd {
 // to stop at, is thrown (EEngineError), the earlier runs kept.
 DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass,
                                   const std::function<bool(Row&, const DetailTotal&)>& visit);
+
+// Scans of a whole detail table made by totals passes in this process so far (for tests and
+// benchmarks).
+qint64 detailTableScans();
 
 class Cursor {
 public:

@@ -241,6 +241,29 @@ private Q_SLOTS:
         QVERIFY(t1()->IsEmpty() && t1()->Bof() && t1()->Eof());
     }
 
+    // Rows at row identity 0 or below, as another program may store them, are edited,
+    // posted and deleted like any other; a delete that did not remove the row would claim a
+    // success it did not have.
+    void rowIdentitiesZeroAndBelow() {
+        sqlExec("Func.DB", "INSERT INTO Func (rowid, Matricula, Nome, Sexo, Sal_Hora) VALUES "
+                           "(0, '00001', 'Bia', 'F', 9), (-3, '00002', 'Caio', 'M', 9)");
+        openWith(0);
+        QCOMPARE(current(), QStringLiteral("00001"));
+        t1()->Edit();
+        dados_->Table1Nome->setText("Beatriz");
+        t1()->Post();
+        QCOMPARE(dados_->Table1Nome->AsString(), QStringLiteral("Beatriz"));
+        t1()->Next();
+        QCOMPARE(current(), QStringLiteral("00002"));
+        t1()->Prior();
+        t1()->Delete();
+        QCOMPARE(current(), QStringLiteral("00002"));
+        QCOMPARE(storedMatriculas(), QStringList({"00002"}));
+        t1()->Delete();
+        QVERIFY(t1()->IsEmpty());
+        QCOMPARE(storedMatriculas(), QStringList());
+    }
+
     void keyViolationKeepsInsertState() {
         openWith(2);
         t1()->Append();

@@ -136,6 +136,7 @@ private Q_SLOTS:
     void rangesOnTheFirstIndexField();
     void bookmarksSurviveChangesAroundThem();
     void deleteKeepsThePlace();
+    void rowIdentitiesZeroAndBelowAreOrdinaryRows();
     void updateMovesTheCursorWithTheRow();
     void keyViolationKeepsTheRowAndItsLock();
     void writesCutTextAndRefuseOutOfRangeNumbers();
@@ -407,6 +408,55 @@ void TestTableEngine::deleteKeepsThePlace() {
     QCOMPARE(readForward(*cursor).size(), mixedOrder.size() - 1);
     cursor->moveToEof();
     QCOMPARE(errorCode([&] { cursor->deleteCurrent(); }), codes::NoCurrentRecord);
+}
+
+// Another program may store rows at row identity 0 and below (and at the extremes): they are
+// read, bookmarked, locked, updated and deleted like any other row.
+void TestTableEngine::rowIdentitiesZeroAndBelowAreOrdinaryRows() {
+    addEmployees({"00003"});
+    sql(func(), "INSERT INTO Func (rowid, Matricula, Nome, Sexo, Sal_Hora) VALUES "
+                "(0, '00002', 'Bia', 'F', 9), (-5, '00001', 'Caio', 'M', 9), "
+                "(-9223372036854775808, '00004', 'Rui', 'M', 9), "
+                "(9223372036854775807, '00005', 'Eva', 'F', 9), (-1, '00006', 'Ivo', 'M', 9)");
+    auto a = openFunc();
+    auto b = openFunc();
+    Row row;
+    QStringList order;
+    QList<Bookmark> marks;
+    while (a->next(row)) {
+        order << row[0].toString();
+        marks << a->bookmark();
+        QVERIFY(marks.last().isValid());
+    }
+    QCOMPARE(order, QStringList({"00001", "00002", "00003", "00004", "00005", "00006"}));
+    for (qsizetype i = 0; i < marks.size(); ++i) {
+        a->moveToEof();
+        QVERIFY(a->gotoBookmark(marks[i]));
+        QVERIFY(a->current(row));
+        QCOMPARE(row[0].toString(), order[i]);
+        a->lockCurrent(row);
+        QVERIFY(a->hasLock());
+        QVERIFY(b->gotoBookmark(marks[i]));
+        QCOMPARE(errorCode([&] { b->lockCurrent(row); }), codes::RecordLocked);
+        QCOMPARE(errorCode([&] { b->deleteCurrent(); }), codes::RecordLocked);
+        a->releaseLock();
+        QVERIFY(!a->hasLock());
+        b->lockCurrent(row); // released for real
+        b->releaseLock();
+    }
+    QVERIFY(a->gotoBookmark(marks[1])); // rowid 0
+    a->lockCurrent(row);
+    row[1] = QStringLiteral("Beatriz");
+    a->updateCurrent(row);
+    QVERIFY(!a->hasLock());
+    QVERIFY(b->gotoBookmark(marks[1]) && b->current(row));
+    QCOMPARE(row[1].toString(), QStringLiteral("Beatriz"));
+    a->deleteCurrent();
+    QVERIFY(!b->current(row));
+    QCOMPARE(readForward(*b).size(), 5);
+    QVERIFY(b->gotoBookmark(marks[0]));
+    QVERIFY(b->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00003"));
 }
 
 void TestTableEngine::updateMovesTheCursorWithTheRow() {
