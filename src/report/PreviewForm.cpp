@@ -184,12 +184,18 @@ void TPreviewForm::PreviewProgressUpdate(int progress) {
     gauge_->setVisible(progress > 0 && progress < 100);
 }
 
+QWidget* TPreviewForm::keyReceiver() {
+    if (QWidget* grabber = QWidget::keyboardGrabber(); grabber && grabber->window() == this)
+        return grabber;
+    QWidget* focused = focusWidget();
+    return focused ? focused : this;
+}
+
 bool TPreviewForm::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress && isVisible()) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && widget->window() == this)
-            runAction([&] { FormKeyDown(static_cast<QKeyEvent*>(event)); });
-    }
+    // A key nobody takes travels up from the focused widget through its parents, all of them
+    // filtered here: it is acted on only where it arrives first.
+    if (event->type() == QEvent::KeyPress && isVisible() && watched == keyReceiver())
+        runAction([&] { FormKeyDown(static_cast<QKeyEvent*>(event)); });
     return QWidget::eventFilter(watched, event); // the key goes on to its control
 }
 

@@ -95,6 +95,9 @@ private:
     // window is freed afterwards when it was closed meanwhile.
     void runAction(const std::function<void()>& action);
     void FormKeyDown(QKeyEvent* event);
+    // The widget of this window that a key typed now reaches first: the keyboard grabber, the
+    // focused widget, or the window itself.
+    QWidget* keyReceiver();
     void PreviewPageAvailable(int pageNum);
     void PreviewProgressUpdate(int progress);
     void updateStatus();

@@ -2,6 +2,7 @@
 // status, navigation, zoom, closing during generation, nested previews through the payroll
 // command, and the save, load and text actions of the window.
 
+#include "Input.h"
 #include "PreviewFixture.h"
 
 #include "app/Unit1.h"
@@ -12,6 +13,7 @@
 #include "report/ReportPrint.h"
 
 #include <QFile>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -113,33 +115,110 @@ private Q_SLOTS:
         PreviewFixture f(70);
         QVERIFY(f.ok());
         previewAndThen(f.report(), [](TPreviewForm* form) {
+            QVERIFY(QTest::qWaitForWindowActive(form));
             TPreviewControl* preview = form->preview();
             auto page = [&] { return preview->PageNumber(); };
-            form->PrevPageClick(); // on page 1: nothing changes
+            auto button = [&](const char* name) {
+                return form->findChild<QToolButton*>(QLatin1String(name));
+            };
+            clickAt(button("PrevPage")); // on page 1: nothing changes
             QCOMPARE(page(), 1);
             QCOMPARE(form->statusText(), QStringLiteral("Page 1 of 3"));
-            form->findChild<QToolButton*>(QStringLiteral("NextPage"))->click();
+            clickAt(button("NextPage"));
             QCOMPARE(page(), 2);
             QCOMPARE(form->statusText(), QStringLiteral("Page 2 of 3"));
-            form->LastPageClick();
-            form->NextPageClick(); // on the last page: nothing changes
+            clickAt(button("LastPage"));
+            clickAt(button("NextPage")); // on the last page: nothing changes
             QCOMPARE(page(), 3);
             QVERIFY(preview->image()->hasPage());
 
-            QTest::keyClick(form, Qt::Key_Home);
+            typeKey(Qt::Key_Home);
             QCOMPARE(page(), 1);
-            QTest::keyClick(form, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+            typeKey(Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
             QCOMPARE(page(), 2); // Ctrl is not the only modifier: next page only
-            QTest::keyClick(form, Qt::Key_PageUp, Qt::ControlModifier);
+            typeKey(Qt::Key_PageUp, Qt::ControlModifier);
             QCOMPARE(page(), 1);
-            QTest::keyClick(form, Qt::Key_PageDown, Qt::ControlModifier);
+            typeKey(Qt::Key_PageDown, Qt::ControlModifier);
             QCOMPARE(page(), 3);
-            QTest::keyClick(form, Qt::Key_PageUp);
+            typeKey(Qt::Key_PageUp);
             QCOMPARE(page(), 2);
-            QTest::keyClick(form, Qt::Key_End);
+            typeKey(Qt::Key_End);
             QCOMPARE(page(), 3);
             QCOMPARE(form->statusText(), QStringLiteral("Page 3 of 3"));
-            QTest::keyClick(form, Qt::Key_Escape); // presses Close
+            typeKey(Qt::Key_Escape); // presses Close
+            QVERIFY(!form->isOpen());
+        });
+        QVERIFY(openPreviewForms().isEmpty());
+    }
+
+    // The focus can be on Close (where it is when the window opens), stay there after a
+    // click on a tool button or on the page (neither takes it), or be on no control at all.
+    // Wherever it is, one press of a navigation key moves one step.
+    void eachKeyPressMovesOnceWhereverTheFocusIs_data() {
+        QTest::addColumn<QString>("focusBy");
+        QTest::addColumn<QString>("focusOn"); // the widget the keys then reach first
+        const QString close = QStringLiteral("Exit"), window = QStringLiteral("PreviewForm");
+        QTest::newRow("Close, as the window opens") << QString() << close;
+        QTest::newRow("after a click on Next page") << QStringLiteral("NextPage") << close;
+        QTest::newRow("after a click on Zoom to fit") << QStringLiteral("ZoomToFit") << close;
+        QTest::newRow("after a click on the page") << QStringLiteral("page") << close;
+        QTest::newRow("after a click on the scroll bar") << QStringLiteral("scroll bar") << close;
+        QTest::newRow("after Tab") << QStringLiteral("tab") << close;
+        QTest::newRow("on no control") << QStringLiteral("none") << window;
+    }
+    void eachKeyPressMovesOnceWhereverTheFocusIs() {
+        QFETCH(QString, focusBy);
+        QFETCH(QString, focusOn);
+        PreviewFixture f(300); // ten pages
+        QVERIFY(f.ok());
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            QVERIFY(QTest::qWaitForWindowActive(form));
+            TPreviewControl* preview = form->preview();
+            QCOMPARE(form->printer()->PageCount(), 10);
+            if (focusBy == QLatin1String("page"))
+                clickAt(preview->viewport(), QPoint(5, 5));
+            else if (focusBy == QLatin1String("scroll bar"))
+                clickAt(preview->verticalScrollBar());
+            else if (focusBy == QLatin1String("tab"))
+                typeKey(Qt::Key_Tab);
+            else if (focusBy == QLatin1String("none"))
+                QApplication::focusWidget()->clearFocus();
+            else if (!focusBy.isEmpty())
+                clickAt(form->findChild<QToolButton*>(focusBy));
+            QWidget* focused = focusedWidget();
+            QVERIFY(focused && focused->window() == form);
+            QCOMPARE(focused->objectName(), focusOn);
+
+            struct Step {
+                Qt::Key key;
+                Qt::KeyboardModifiers mods;
+                int page;
+            };
+            const Step steps[] = {
+                {Qt::Key_Home, Qt::NoModifier, 1},
+                {Qt::Key_PageDown, Qt::NoModifier, 2},
+                {Qt::Key_PageDown, Qt::NoModifier, 3},
+                {Qt::Key_PageUp, Qt::NoModifier, 2},
+                {Qt::Key_PageDown, Qt::ControlModifier, 10},
+                {Qt::Key_PageUp, Qt::NoModifier, 9},
+                {Qt::Key_PageUp, Qt::ControlModifier, 1},
+                {Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier, 2},
+                {Qt::Key_End, Qt::NoModifier, 10},
+                {Qt::Key_PageUp, Qt::ShiftModifier, 9},
+                {Qt::Key_Home, Qt::NoModifier, 1},
+            };
+            for (const Step& step : steps) {
+                const QString context = QKeySequence(step.key | step.mods).toString();
+                typeKey(step.key, step.mods);
+                QVERIFY2(preview->PageNumber() == step.page,
+                         qPrintable(context + QStringLiteral(": page %1, expected %2")
+                                                  .arg(preview->PageNumber())
+                                                  .arg(step.page)));
+                QCOMPARE(form->statusText(), QStringLiteral("Page %1 of 10").arg(step.page));
+                QVERIFY(preview->image()->hasPage());
+            }
+            QCOMPARE(focusedWidget(), focused); // no key moved the focus
+            typeKey(Qt::Key_Escape);            // presses Close
             QVERIFY(!form->isOpen());
         });
         QVERIFY(openPreviewForms().isEmpty());
