@@ -69,15 +69,19 @@ int writeAll(int fd, const char* data, qint64 size, qint64 offset) {
     return 0;
 }
 
-// Reads up to `size` bytes at `offset`; returns the number read (short at the end or on error).
-qint64 readAt(int fd, char* data, qint64 size, qint64 offset) {
+// Reads up to `size` bytes at `offset`; returns the number read. When it is short, *error is
+// the errno of the failed read, or EIO when the file ended first; else 0.
+qint64 readAt(int fd, char* data, qint64 size, qint64 offset, int* error) {
     qint64 total = 0;
+    *error = 0;
     while (total < size) {
         const ssize_t done = ::pread(fd, data + total, size_t(size - total), off_t(offset + total));
         if (done < 0 && errno == EINTR)
             continue;
-        if (done <= 0)
+        if (done <= 0) {
+            *error = done < 0 ? errno : EIO;
             break;
+        }
         total += done;
     }
     return total;
@@ -164,6 +168,7 @@ std::unique_ptr<TPageStream> TPageStream::openReportFile(const QString& fileName
 qint64 TPageStream::read(char* data, qint64 maxSize) {
     QMutexLocker locker(&lock_);
     ++stats_.reads;
+    readError_ = 0;
     const qint64 available = std::max<qint64>(0, size() - pos_);
     const qint64 wanted = std::min(maxSize, available);
     if (wanted <= 0)
@@ -172,7 +177,7 @@ qint64 TPageStream::read(char* data, qint64 maxSize) {
     if (storage_ == Storage::Memory)
         std::memcpy(data, memory_.constData() + pos_, size_t(wanted));
     else
-        done = readAt(fd_, data, wanted, pos_);
+        done = readAt(fd_, data, wanted, pos_, &readError_);
     pos_ += done;
     return done;
 }
@@ -465,13 +470,19 @@ void TPageList::copyToFile(const QString& fileName) {
     int error = 0;
     {
         QMutexLocker streamLocker(&stream_->lock());
+        const qint64 size = stream_->size();
         stream_->seek(0);
         char chunk[kCopyChunkSize];
-        qint64 got;
-        while (error == 0 && (got = stream_->read(chunk, kCopyChunkSize)) > 0)
+        qint64 got, copied = 0;
+        while (error == 0 && (got = stream_->read(chunk, kCopyChunkSize)) > 0) {
             error = writeAll(fd, chunk, got, -1);
+            copied += got;
+        }
+        // A read that ended early (a report file cut by another program) is a short copy.
+        if (error == 0 && copied != size)
+            error = stream_->readError() != 0 ? stream_->readError() : EIO;
         if (error != 0)
-            stream_->seek(stream_->size());
+            stream_->seek(size);
     }
     const int closeError = closer.close();
     if (error == 0)

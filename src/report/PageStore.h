@@ -81,8 +81,11 @@ public:
 
     // Reads up to `maxSize` bytes at the position into `data` and advances past them.
     // Returns the number of bytes read: fewer than asked at the end of the stream or on a
-    // read error, 0 at the end.
+    // read error (see readError), 0 at the end.
     qint64 read(char* data, qint64 maxSize);
+    // Why the last read stopped before the end of the stream: the errno of the failed read,
+    // EIO when the file had become shorter than the stream's size; 0 when it did not.
+    int readError() const { return readError_; }
     // Writes `size` bytes at the position, growing the stream as needed, and advances past
     // them. When the stream is in memory and has become larger than 100000 bytes, its content
     // moves to a new temporary file ("Cannot create file %s" when it cannot be created).
@@ -118,6 +121,7 @@ private:
     // (a report file that shrinks later gives short reads, which fetching reports).
     qint64 fileSize_ = 0;
     qint64 pos_ = 0;
+    int readError_ = 0;
     Stats stats_;
 };
 
@@ -153,8 +157,9 @@ public:
     void writeHeader();
     // Copies the whole stream to `fileName`, created or emptied first; the position is left
     // at the end of the stream. Raises "Cannot create file %s" when the file cannot be
-    // created or is held by a page store, and the platform's input/output error text when it
-    // cannot be written in full; a regular file left incomplete is removed.
+    // created or is held by a page store, and the platform's input/output error text ("Disk
+    // full", "I/O error %d", ...) when fewer bytes than the stream's size could be read or
+    // written; a regular file left incomplete is removed.
     void copyToFile(const QString& fileName);
     // Always false: this program never compresses pages.
     bool compression() const { return false; }

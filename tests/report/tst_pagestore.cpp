@@ -11,8 +11,12 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <cerrno>
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace lv26;
@@ -84,6 +88,47 @@ QString errorOf(const std::function<void()>& action) {
         return e.message();
     }
     return QStringLiteral("<no error>");
+}
+
+// Runs `action` in a child process whose files cannot grow beyond `limit` bytes (a write
+// past it fails with EFBIG; the signal that would end the process is ignored). Returns what
+// errorOf() says of it there.
+QString errorInChildWithFileSizeLimit(rlim_t limit, const std::function<void()>& action) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return QStringLiteral("<no pipe>");
+    const pid_t child = ::fork();
+    if (child < 0)
+        return QStringLiteral("<no child>");
+    if (child == 0) {
+        ::close(fds[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit fileSize{};
+        ::getrlimit(RLIMIT_FSIZE, &fileSize);
+        fileSize.rlim_cur = limit;
+        if (::setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
+            ::_exit(2);
+        const QByteArray message = errorOf(action).toUtf8();
+        const bool sent =
+            ::write(fds[1], message.constData(), size_t(message.size())) == ssize_t(message.size());
+        ::_exit(sent ? 0 : 3);
+    }
+    ::close(fds[1]);
+    QByteArray message;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            message.append(buffer, got);
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("<child failed: %1>").arg(status);
+    return QString::fromUtf8(message);
 }
 
 } // namespace
@@ -430,6 +475,31 @@ private Q_SLOTS:
             QCOMPARE(errorOf([&] { list.copyToFile(locked + "/x.qrp"); }),
                      QStringLiteral("Cannot create file %1/x.qrp").arg(locked));
         }
+    }
+
+    // A copy cut short by the file size limit: the write fails part-way through a chunk.
+    void copyStoppedByTheFileSizeLimitFailsAndLeavesNoFile() {
+        TPageList list;
+        fill(list, 40, 1000); // about 40000 bytes: four chunks
+        const QString target = path("limited.qrp");
+        QCOMPARE(errorInChildWithFileSizeLimit(15000, [&] { list.copyToFile(target); }),
+                 QStringLiteral("Disk full"));
+        QVERIFY(!QFile::exists(target));
+    }
+
+    // A loaded report file cut by another program after it was opened: reads end early.
+    void copyOfAReportFileCutAfterLoadingFailsAndLeavesNoFile() {
+        const QString source = writeReport("cut-later.qrp", 40, 1000);
+        auto loaded = TPageList::openFile(source);
+        QFile cutter(source);
+        QVERIFY(cutter.open(QIODevice::ReadWrite));
+        QVERIFY(cutter.resize(25000));
+        cutter.close();
+        const QString target = path("copy-of-cut.qrp");
+        QCOMPARE(errorOf([&] { loaded->copyToFile(target); }), QStringLiteral("I/O error 5"));
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(loaded->fetchPage(1).value(), pictures_[0]); // still read where it is whole
+        QCOMPARE(loaded->fetchPage(2).value(), pictures_[1]);
     }
 
     void openRejectsWhatCannotBeAReport_data() {
