@@ -11,8 +11,9 @@ packages=(
 )
 if [ "${LV26_DEPS:-all}" != build ]; then
     packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils python3-reportlab)
-    # A CUPS queue that prints into PDF files, for the printing tests.
-    packages+=(cups printer-driver-cups-pdf)
+    # The printing tests' own CUPS scheduler, its PostScript filters, and ps2pdf to read
+    # the printed files back.
+    packages+=(cups ghostscript)
 fi
 
 missing=()

@@ -1,13 +1,15 @@
-// Printing through a real CUPS queue whose cups-pdf backend turns each job into a PDF file:
-// the whole listing, a page range, loaded pages, and the print action on the queue chosen in
-// the print choices.
+// Printing through real CUPS queues of a private scheduler whose backend writes each job into
+// a file: the whole listing, a page range, loaded pages, and the print action on the queue
+// chosen in the print choices.
 //
 // Each print is made twice through the same entry point: onto Qt's PDF output, whose pages and
-// texts are checked with pdfinfo and pdftotext, and through the queue. The queue's file goes
-// through PostScript and back, which keeps the look of the glyphs but not their text, so it is
-// checked for its page count and paper and against the look of the first file, page by page.
-// Where CUPS cannot run here, only the first print and its checks run; LV26_CUPS=off forces
-// that, and LV26_REQUIRE_CUPS=1 makes a missing CUPS a failure.
+// texts are checked with pdfinfo and pdftotext, and through the queue. The queue's file is
+// PostScript, turned back into PDF by ps2pdf, which keeps the look of the glyphs but not their
+// text, so it is checked for its page count and paper and against the look of the first file,
+// page by page. The scheduler (cups-test-server.sh) runs in a temporary folder and only this
+// process talks to it: the system's printers are neither used nor changed. Where CUPS cannot
+// run here, only the first print and its checks run; LV26_CUPS=off forces that, and
+// LV26_REQUIRE_CUPS=1 makes a missing CUPS a failure.
 
 #include "PreviewFixture.h"
 
@@ -30,7 +32,7 @@ constexpr int kJobTimeoutMs = 60000;
 // Pages are compared rendered at 100 pixels per inch, in blocks of 2 mm.
 constexpr int kBlock = 8;
 constexpr int kGreyStep = 32;
-const QString kQueue = QStringLiteral("Lv26-PDF");
+const QString kQueue = QStringLiteral("Lv26-Letter");
 
 QString runTool(const QString& tool, const QStringList& args, int* exitCode = nullptr,
                 QString* errors = nullptr,
@@ -115,15 +117,6 @@ int differingBlocks(const QImage& a, const QImage& b, int block, int step) {
     return differing;
 }
 
-// A finished PDF ends with its end-of-file marker; the backend writes it last.
-bool looksComplete(const QString& pdf) {
-    QFile file(pdf);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 64)
-        return false;
-    file.seek(file.size() - 32);
-    return file.read(32).contains("%%EOF");
-}
-
 // The employees' first names in the order the listing prints them (Table1's order). The name
 // column shows what fits of each name, always its first word.
 QStringList employeeFirstNames(TDados& dados) {
@@ -168,44 +161,45 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
     return printer;
 }
 
-// The CUPS queue of this run, set up by cups-pdf-setup.sh, and the folder its files go to.
-class CupsQueue {
+// A CUPS scheduler of this test's own (cups-test-server.sh) in a temporary folder, reached
+// through CUPS_SERVER by this process alone, with its queues and the folder their jobs go to.
+// Stopped, and its folder removed, with the object.
+class PrivateCups {
 public:
-    // Sets the queue up. Returns an error text when CUPS could run but its set-up failed;
+    ~PrivateCups() { stop(); }
+
+    // Starts the scheduler. Returns an error text when CUPS could run but its start failed;
     // otherwise available() tells whether prints can go through it.
-    QString setUp() {
-        if (qEnvironmentVariable("LV26_CUPS") == QStringLiteral("off")) {
-            unavailableReason_ = QStringLiteral("LV26_CUPS=off");
-            return {};
-        }
-        int status = -1;
-        QString errors;
+    QString start() {
+        if (qEnvironmentVariable("LV26_CUPS") == QStringLiteral("off"))
+            return unavailable(QStringLiteral("LV26_CUPS=off"));
+        if (!folder_.isValid())
+            return QStringLiteral("no temporary folder for the scheduler");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        const QString out =
-            runTool(QStringLiteral("bash"), {QStringLiteral(LV26_CUPS_SETUP), kQueue}, &status,
-                    &errors, env)
-                .trimmed();
-        if (status == 0 && !out.isEmpty() && QDir(out).exists()) {
-            folder_ = out;
-            return QPrinterInfo::printerInfo(kQueue).isNull()
-                       ? QStringLiteral("queue %1 is set up but Qt does not list it").arg(kQueue)
-                       : QString();
-        }
-        unavailableReason_ = errors.isEmpty() ? QStringLiteral("no set-up") : errors;
-        // 3: CUPS cannot run here; -1, 127: no shell to run the set-up.
-        return status == 3 || status == -1 || status == 127 ? QString() : errors;
+        server_.setProcessEnvironment(env);
+        server_.start(QStringLiteral("bash"), {QStringLiteral(LV26_CUPS_SERVER), folder_.path()});
+        if (!server_.waitForStarted())
+            return unavailable(QStringLiteral("no shell to run the scheduler"));
+        const QString socket = folder_.filePath(QStringLiteral("cups.sock"));
+        if (!waitUntil([&] { return QFile::exists(socket) || !running(); }) || !running())
+            return failedToStart();
+        // Only now, before the first printer query of this process: libcups keeps the server.
+        qputenv("CUPS_SERVER", socket.toLocal8Bit());
+        if (!waitUntil([] { return !QPrinterInfo::printerInfo(kQueue).isNull(); }))
+            return QStringLiteral("the scheduler runs but Qt does not list %1").arg(kQueue);
+        return {};
     }
 
-    bool available() const { return !folder_.isEmpty(); }
+    bool available() const { return running(); }
     QString description() const {
-        return available() ? QStringLiteral("CUPS queue %1 writing into %2").arg(kQueue, folder_)
+        return available() ? QStringLiteral("a private CUPS scheduler at %1").arg(folder_.path())
                            : QStringLiteral("Qt's PDF output only (%1)").arg(unavailableReason_);
     }
     QString unavailableReason() const { return unavailableReason_; }
 
-    std::unique_ptr<QPrinter> printer() const {
-        return std::make_unique<QPrinter>(QPrinterInfo::printerInfo(kQueue),
+    std::unique_ptr<QPrinter> printer(const QString& queue = kQueue) const {
+        return std::make_unique<QPrinter>(QPrinterInfo::printerInfo(queue),
                                           QPrinter::HighResolution);
     }
 
@@ -214,46 +208,70 @@ public:
         return QStringLiteral("lv26-cups-%1-%2").arg(QCoreApplication::applicationPid()).arg(name);
     }
 
-    // The finished PDF of the job titled `job`, waiting for it up to a minute; empty if none.
-    QString waitForOutput(const QString& job) const {
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastSize = -1;
-        while (clock.elapsed() < kJobTimeoutMs) {
-            const QString pdf = outputOf(job);
-            const qint64 size = pdf.isEmpty() ? -1 : QFileInfo(pdf).size();
-            // Complete, and no longer growing since the last look.
-            if (size > 0 && size == lastSize && looksComplete(pdf))
-                return pdf;
-            lastSize = size;
-            QTest::qWait(200);
-        }
-        return {};
-    }
-
-    // Removes the files that this run's jobs left in the queue's folder.
-    void removeOutputs() const {
-        if (!available())
-            return;
-        const QString prefix = jobTitle(QString()).toLower();
-        for (const QFileInfo& file : QDir(folder_).entryInfoList(QDir::Files))
-            if (file.fileName().startsWith(prefix))
-                QFile::remove(file.filePath());
+    // The job titled `job` as a PDF in `folder`, waiting for it up to a minute; empty if none
+    // came. The backend writes each job whole, as PostScript, which ps2pdf turns back.
+    QString waitForOutput(const QString& job, const QString& folder) const {
+        const QRegularExpression name(
+            QStringLiteral("^%1-job_\\d+\\.ps$").arg(QRegularExpression::escape(job)));
+        QString ps;
+        waitUntil(
+            [&] {
+                for (const QString& file : QDir(outputFolder()).entryList(QDir::Files))
+                    if (name.match(file).hasMatch())
+                        ps = QDir(outputFolder()).filePath(file);
+                return !ps.isEmpty();
+            },
+            kJobTimeoutMs);
+        if (ps.isEmpty())
+            return {};
+        const QString pdf = QDir(folder).filePath(job + QStringLiteral("-queue.pdf"));
+        int status = -1;
+        runTool(QStringLiteral("ps2pdf"), {ps, pdf}, &status);
+        return status == 0 ? pdf : QString();
     }
 
 private:
-    // The backend lower-cases the title and appends the job number: "<title>-job_<n>.pdf"
-    // (with a title taken from the document, some of its next line may follow after a "_").
-    QString outputOf(const QString& job) const {
-        const QRegularExpression name(QStringLiteral("^%1(_.*)?-job_\\d+\\.pdf$")
-                                          .arg(QRegularExpression::escape(job.toLower())));
-        for (const QFileInfo& file : QDir(folder_).entryInfoList(QDir::Files, QDir::Time))
-            if (name.match(file.fileName()).hasMatch())
-                return file.filePath();
+    QString outputFolder() const { return folder_.filePath(QStringLiteral("out")); }
+    bool running() const { return server_.state() == QProcess::Running; }
+
+    QString unavailable(const QString& reason) {
+        unavailableReason_ = reason;
         return {};
     }
 
-    QString folder_;
+    // The scheduler ended before it listened: status 3 means CUPS cannot run here.
+    QString failedToStart() {
+        server_.waitForFinished(5000);
+        const QString errors = QString::fromUtf8(server_.readAllStandardError()).trimmed();
+        if (server_.exitStatus() == QProcess::NormalExit && server_.exitCode() == 3)
+            return unavailable(errors);
+        stop();
+        return errors.isEmpty() ? QStringLiteral("the scheduler did not start") : errors;
+    }
+
+    void stop() {
+        if (server_.state() == QProcess::NotRunning)
+            return;
+        server_.terminate();
+        if (!server_.waitForFinished(10000)) {
+            server_.kill();
+            server_.waitForFinished();
+        }
+    }
+
+    static bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+
+    QTemporaryDir folder_;
+    QProcess server_;
     QString unavailableReason_;
 };
 
@@ -266,14 +284,12 @@ private Q_SLOTS:
     void initTestCase() {
         installFontSubstitutions();
         QVERIFY(files_.isValid());
-        const QString error = queue_.setUp();
+        const QString error = cups_.start();
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        if (!queue_.available() && qEnvironmentVariableIntValue("LV26_REQUIRE_CUPS"))
-            QFAIL(qPrintable(queue_.unavailableReason()));
-        qInfo("Printing to %s", qPrintable(queue_.description()));
+        if (!cups_.available() && qEnvironmentVariableIntValue("LV26_REQUIRE_CUPS"))
+            QFAIL(qPrintable(cups_.unavailableReason()));
+        qInfo("Printing to %s", qPrintable(cups_.description()));
     }
-
-    void cleanupTestCase() { queue_.removeOutputs(); }
 
     void printsTheWholeListing() {
         PreviewFixture f(70);
@@ -316,31 +332,31 @@ private Q_SLOTS:
     // The print button's path: the queue chosen in the print choices, by its place in the
     // system's list of printers.
     void printActionUsesTheChosenQueue() {
-        if (!queue_.available())
-            QSKIP("needs a system printer");
+        if (!cups_.available())
+            QSKIP("needs CUPS");
         PreviewFixture f(40);
         QVERIFY(f.ok());
         const QStringList names = employeeFirstNames(f.dados());
         applyPrintChoices(f.report(), 1, kQueue, QAbstractPrintDialog::AllPages, 0, 0);
         QVERIFY(f.report().PrinterSettings.PrinterIndex >= 0);
-        const QString job = CupsQueue::jobTitle(QStringLiteral("action"));
+        const QString job = PrivateCups::jobTitle(QStringLiteral("action"));
         reference_ = files_.filePath(job + QStringLiteral(".pdf"));
         f.report().ReportTitle = job;
         printReportTo(f.report(), *pdfPrinter(reference_));
         PrintAction(f.report());
         checkListing(reference_, names, 1, 2);
-        checkPrintedLikeReference(queue_.waitForOutput(job));
+        checkPrintedLikeReference(cups_.waitForOutput(job, files_.path()));
     }
 
     // Loaded pages printed with the Print button go to the printer the print choices
     // selected, not to the system's default one.
     void loadedPagesGoToTheChosenQueue() {
-        if (!queue_.available())
-            QSKIP("needs a system printer");
+        if (!cups_.available())
+            QSKIP("needs CUPS");
         PreviewFixture f(40);
         QVERIFY(f.ok());
         applyPrintChoices(f.report(), 1, kQueue, QAbstractPrintDialog::AllPages, 0, 0);
-        const QString job = CupsQueue::jobTitle(QStringLiteral("loaded-button"));
+        const QString job = PrivateCups::jobTitle(QStringLiteral("loaded-button"));
         const QString saved = f.path(QStringLiteral("button.QRP"));
         int pages = 0;
         previewAndThen(f.report(), [&](TPreviewForm* form) {
@@ -351,7 +367,7 @@ private Q_SLOTS:
             form->findChild<QToolButton*>(QStringLiteral("Print"))->click();
         });
         QCOMPARE(pages, 2);
-        const QString pdf = queue_.waitForOutput(job);
+        const QString pdf = cups_.waitForOutput(job, files_.path());
         QVERIFY2(!pdf.isEmpty(), "the loaded pages did not reach the chosen queue");
         QCOMPARE(pdfInfo(pdf).pages, pages);
     }
@@ -361,19 +377,19 @@ private:
     // queue, whose file is then checked against the first one. The job is titled after `name`.
     void printBothWays(TReport& report, const QString& name,
                        const std::function<void(QPrinter&)>& print) {
-        const QString job = CupsQueue::jobTitle(name);
+        const QString job = PrivateCups::jobTitle(name);
         report.ReportTitle = job;
         reference_ = files_.filePath(job + QStringLiteral(".pdf"));
-        if (queue_.available()) {
-            auto printer = queue_.printer();
+        if (cups_.available()) {
+            auto printer = cups_.printer();
             printer->setDocName(job);
             print(*printer);
         }
         auto printer = pdfPrinter(reference_);
         printer->setDocName(job);
         print(*printer);
-        if (queue_.available())
-            checkPrintedLikeReference(queue_.waitForOutput(job));
+        if (cups_.available())
+            checkPrintedLikeReference(cups_.waitForOutput(job, files_.path()));
     }
 
     // The queue's file `pdf` has the pages and the paper of the reference, each page looking
@@ -426,7 +442,7 @@ private:
     }
 
     QTemporaryDir files_;
-    CupsQueue queue_;
+    PrivateCups cups_;
     QString reference_; // Qt's PDF output of the last print
 };
 
