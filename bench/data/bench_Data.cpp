@@ -7,8 +7,12 @@
 //    opening the file with SQLite and reading its first row by the index;
 //  - First, Last, 1,000 Next and 1,000 Prior on 10,000 and on the large table;
 //  - First, Last and MoveBy(+-20) through a 20-row window over 100 and 1,000,000 employees.
+//  - TotalHoras where every employee stops the engine pass (one week stored with a fraction,
+//    done row by row) at 4,000 and at 40,000 employees: linear work gives a ratio near 10;
+//    the same tables with clean weeks are the baseline.
 // Usage: bench_Data [large-employees]   (default 1000000)
 //        bench_Data totalhoras [employees]  (only TotalHoras against the UPDATE; default 100000)
+//        bench_Data stops [small large]     (only the stopping passes; default 4000 40000)
 
 #include "data/DataSource.h"
 #include "data/Unit3.h"
@@ -146,6 +150,36 @@ void totalHorasAgainstSql(int employees) {
                 totalHoras.wall / update.wall, totalHoras.cpu / update.cpu);
 }
 
+// TotalHoras over `employees` employees with 4 weeks each; with `fractions`, each one's first
+// week is stored as a fraction, which stops the engine pass at every employee.
+Cost totalHorasWithStops(int employees, bool fractions) {
+    auto dir = makeTables(employees, 4);
+    if (fractions)
+        sqlCost("UPDATE d.Dados SET HorasNaSemana = 40.5 WHERE Semana = 1");
+    TDados dados;
+    const qint64 scans = engine::detailTableScans();
+    const Cost cost = costOf([&] { dados.TotalHoras(); });
+    if (fractions && engine::detailTableScans() - scans != 1)
+        std::printf("(the weeks were summed %lld times)\n",
+                    static_cast<long long>(engine::detailTableScans() - scans));
+    return cost;
+}
+
+void stopsAgainstSize(int small, int large) {
+    const Cost cleanSmall = totalHorasWithStops(small, false);
+    const Cost cleanLarge = totalHorasWithStops(large, false);
+    const Cost stopsSmall = totalHorasWithStops(small, true);
+    const Cost stopsLarge = totalHorasWithStops(large, true);
+    std::printf("TotalHoras, every employee stopping the pass: %d employees %.0f ms (CPU %.0f), "
+                "%d employees %.0f ms (CPU %.0f); ratio %.2f (CPU %.2f)\n",
+                small, stopsSmall.wall, stopsSmall.cpu, large, stopsLarge.wall, stopsLarge.cpu,
+                stopsLarge.wall / stopsSmall.wall, stopsLarge.cpu / stopsSmall.cpu);
+    std::printf("TotalHoras, clean weeks (baseline): %d employees %.0f ms, %d employees %.0f ms; "
+                "ratio %.2f; stops cost %.1fx the clean pass at %d\n",
+                small, cleanSmall.wall, large, cleanLarge.wall, cleanLarge.wall / cleanSmall.wall,
+                stopsLarge.wall / cleanLarge.wall, large);
+}
+
 void openingAgainstSql(int employees) {
     auto dir = makeTables(employees, 5);
     QElapsedTimer timer;
@@ -234,9 +268,16 @@ int main(int argc, char** argv) {
         QDir::setCurrent(home);
         return 0;
     }
+    if (argc > 1 && QLatin1String(argv[1]) == QLatin1String("stops")) {
+        stopsAgainstSize(argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 4000,
+                         argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 40000);
+        QDir::setCurrent(home);
+        return 0;
+    }
     const int large = argc > 1 ? QString::fromLatin1(argv[1]).toInt() : 1000000;
 
     totalHorasAgainstSql(100000);
+    stopsAgainstSize(4000, 40000);
     openingAgainstSql(large);
     sequenceAgainstSize(large);
 

@@ -136,11 +136,14 @@ void TDados::totalInPasses() {
     const auto visit = [this](engine::Row& row, const engine::DetailTotal& total) {
         return totalEmployee(row, total);
     };
+    // One writer for every pass: going on after a stop reads and sums nothing again.
+    engine::DetailTotalsWriter writer(pass);
+    engine::Bookmark after;
     for (;;) {
-        const engine::DetailTotalsEnd end = engine::writeDetailTotals(pass, visit);
+        const engine::DetailTotalsEnd end = writer.write(after, visit);
         switch (end.how) {
         case engine::DetailTotalsEnd::How::Unsupported:
-            if (pass.after.isValid())
+            if (after.isValid())
                 Table1->Next(); // the employee the last pass stopped at is done
             return;
         case engine::DetailTotalsEnd::How::Finished:
@@ -150,7 +153,7 @@ void TDados::totalInPasses() {
         case engine::DetailTotalsEnd::How::Stopped:
             Table1->GotoBookmark(end.at);
             totalCurrentEmployee();
-            pass.after = end.at;
+            after = end.at;
             break;
         }
     }

@@ -129,13 +129,19 @@ struct MasterRow {
     DetailTotal total;
 };
 
-class Pass {
-public:
-    explicit Pass(const DetailTotalsPass& pass) : pass_(pass) {}
+} // namespace
 
-    // False when the tables do not allow the pass (nothing read).
+namespace detail {
+
+class DetailTotalsRun {
+public:
+    explicit DetailTotalsRun(const DetailTotalsPass& pass) : pass_(pass) {}
+
+    // Opens both tables; false when they do not allow the pass (nothing read).
     bool prepare();
-    DetailTotalsEnd run(const Visitor& visit);
+    // One pass after the master row `after` (invalid: from the first row); Unsupported when
+    // its key is not text.
+    DetailTotalsEnd run(const Bookmark& after, const Visitor& visit);
 
 private:
     enum class RunEnd { Full, Finished, Stopped };
@@ -158,7 +164,7 @@ private:
     void writeRun();
     void stopAt(const MasterRow& master);
 
-    const DetailTotalsPass& pass_;
+    const DetailTotalsPass pass_;
     std::unique_ptr<Database> db_;
     SchemaDetail master_;
     int keyColumn_ = -1;
@@ -173,7 +179,7 @@ private:
     DetailTotalsEnd end_;
 };
 
-bool Pass::prepare() {
+bool DetailTotalsRun::prepare() {
     const QString masterPath = tablePath(pass_.masterTable);
     const QString detailPath = tablePath(pass_.detailTable);
     checkTableFile(masterPath);
@@ -203,11 +209,6 @@ bool Pass::prepare() {
                          quoted(column->name) + QStringLiteral(" FROM detail.") +
                          quoted(detail.sqlTable);
     }
-    if (pass_.after.isValid()) {
-        lastKey_ = RawValue::fromVariant(pass_.after.key.value(0));
-        if (lastKey_.type != SQLITE_TEXT)
-            return false;
-    }
     prepareForWriting(*db_);
     Statement attach(*db_, QStringLiteral("ATTACH DATABASE ?1 AS detail"));
     RawValue path;
@@ -229,7 +230,7 @@ bool Pass::prepare() {
 }
 
 // Master rows in key order (ties by rowid).
-QString Pass::selectSql(bool afterKey) const {
+QString DetailTotalsRun::selectSql(bool afterKey) const {
     const QString key = QStringLiteral("m.") + quoted(master_.description.columns[keyColumn_].name);
     QStringList columns{QStringLiteral("m.rowid")};
     for (const ColumnInfo& column : master_.description.columns)
@@ -242,7 +243,7 @@ QString Pass::selectSql(bool afterKey) const {
 
 // Brings the detail totals up to the run's view of the detail table: summed again only when
 // another connection has changed it since they were summed.
-void Pass::loadDetailSums() {
+void DetailTotalsRun::loadDetailSums() {
     qint64 version = -1;
     {
         ResetGuard reset(detailVersion_);
@@ -255,7 +256,7 @@ void Pass::loadDetailSums() {
 // Writes the columns in `changed` (bit i: column i) of `rows` rows at once: parameters
 // are, row after row, the rowid and then the changed values in column order. Prepared once
 // per set of columns and number of rows.
-Statement& Pass::updateFor(quint64 changed, int rows) {
+Statement& DetailTotalsRun::updateFor(quint64 changed, int rows) {
     const auto found = updates_.find({changed, rows});
     if (found != updates_.end())
         return *found->second;
@@ -285,7 +286,7 @@ Statement& Pass::updateFor(quint64 changed, int rows) {
 // Opens a run's transaction holding the master's write lock from the start, so no other
 // writer comes between a row's read and its write. (BEGIN IMMEDIATE would also take the
 // attached detail file's write lock.)
-void Pass::beginRun() {
+void DetailTotalsRun::beginRun() {
     begin_.step();
     begin_.reset();
     try {
@@ -298,7 +299,11 @@ void Pass::beginRun() {
     }
 }
 
-DetailTotalsEnd Pass::run(const Visitor& visit) {
+DetailTotalsEnd DetailTotalsRun::run(const Bookmark& after, const Visitor& visit) {
+    lastKey_ = after.isValid() ? RawValue::fromVariant(after.key.value(0)) : RawValue();
+    if (after.isValid() && lastKey_.type != SQLITE_TEXT)
+        return {};
+    end_ = {};
     for (;;) {
         beginRun();
         RunEnd ended = RunEnd::Finished;
@@ -320,7 +325,7 @@ DetailTotalsEnd Pass::run(const Visitor& visit) {
 
 // Reads master rows after the last one written until the run is full, the table ends or a
 // row stops the pass.
-Pass::RunEnd Pass::readRun(const Visitor& visit) {
+DetailTotalsRun::RunEnd DetailTotalsRun::readRun(const Visitor& visit) {
     Statement& select = lastKey_.isNull() ? first_ : after_;
     ResetGuard reset(select);
     if (!lastKey_.isNull())
@@ -347,7 +352,7 @@ Pass::RunEnd Pass::readRun(const Visitor& visit) {
 }
 
 // Lets the visitor decide and adds the row to the run; false when the pass stops here.
-bool Pass::take(MasterRow& master, const Visitor& visit) {
+bool DetailTotalsRun::take(MasterRow& master, const Visitor& visit) {
     const ColumnInfo& keyColumn = master_.description.columns[keyColumn_];
     if (!isPlainKey(master.key, keyColumn))
         return false;
@@ -368,7 +373,7 @@ bool Pass::take(MasterRow& master, const Visitor& visit) {
 
 // Locks the run's rows as edits would; a row another holder has locked cuts the run there
 // and stops the pass at it (false).
-bool Pass::lockRun() {
+bool DetailTotalsRun::lockRun() {
     if (tryLockSpans())
         return true;
     locks_.unlockAll();
@@ -386,7 +391,7 @@ bool Pass::lockRun() {
 // One lock call per span of consecutive row identities: rows written in key order mostly
 // have them. Identities below 0 and the largest one are locked one by one (their lock bytes
 // are not consecutive).
-bool Pass::tryLockSpans() {
+bool DetailTotalsRun::tryLockSpans() {
     QList<qint64> ids;
     ids.reserve(run_.size());
     for (const Pending& pending : std::as_const(run_))
@@ -407,14 +412,14 @@ bool Pass::tryLockSpans() {
     return true;
 }
 
-void Pass::stopAt(const MasterRow& master) {
+void DetailTotalsRun::stopAt(const MasterRow& master) {
     end_ = {DetailTotalsEnd::How::Stopped, Bookmark{{master.key.toVariant()}, master.rowId}};
 }
 
 // Writes the changed values of the run's rows (a row read back unchanged needs no write:
 // its lock was still taken), one statement for the rows that changed the same columns, and
 // commits.
-void Pass::writeRun() {
+void DetailTotalsRun::writeRun() {
     std::map<quint64, QList<const Pending*>> byChange;
     for (const Pending& pending : std::as_const(run_)) {
         if (pending.changed != 0)
@@ -430,7 +435,7 @@ void Pass::writeRun() {
     locks_.unlockAll();
 }
 
-void Pass::writeRows(quint64 changed, const QList<const Pending*>& rows) {
+void DetailTotalsRun::writeRows(quint64 changed, const QList<const Pending*>& rows) {
     const auto& columns = master_.description.columns;
     Statement& update = updateFor(changed, int(rows.size()));
     ResetGuard reset(update);
@@ -450,7 +455,7 @@ void Pass::writeRows(quint64 changed, const QList<const Pending*>& rows) {
 
 // Rolls the open run back and stops the pass at the run's first row, unwritten; false when
 // there is no such row to stop at.
-bool Pass::stopAtRunStart() {
+bool DetailTotalsRun::stopAtRunStart() {
     sqlite3_exec(db_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     locks_.unlockAll();
     if (!run_.isEmpty()) {
@@ -477,18 +482,28 @@ bool Pass::stopAtRunStart() {
     return true;
 }
 
-} // namespace
+} // namespace detail
 
 qint64 detailTableScans() {
     return detailScans;
 }
 
 DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass, const Visitor& visit) {
+    DetailTotalsWriter writer(pass);
+    return writer.write(pass.after, visit);
+}
+
+DetailTotalsWriter::DetailTotalsWriter(const DetailTotalsPass& pass) {
     start();
-    Pass run(pass);
-    if (!run.prepare())
-        return {};
-    return run.run(visit);
+    auto run = std::make_unique<DetailTotalsRun>(pass);
+    if (run->prepare())
+        run_ = std::move(run);
+}
+
+DetailTotalsWriter::~DetailTotalsWriter() = default;
+
+DetailTotalsEnd DetailTotalsWriter::write(const Bookmark& after, const Visitor& visit) {
+    return run_ ? run_->run(after, visit) : DetailTotalsEnd{};
 }
 
 } // namespace lv26::engine

@@ -170,6 +170,32 @@ struct DetailTotalsEnd {
 DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass,
                                   const std::function<bool(Row&, const DetailTotal&)>& visit);
 
+namespace detail {
+class DetailTotalsRun;
+}
+
+// writeDetailTotals() kept open between passes, so that going on after a row a pass stopped
+// at costs no more than not having stopped: both files stay open and the detail totals are
+// summed again only when another connection has changed the detail table since.
+class DetailTotalsWriter {
+public:
+    // Opens both tables of `pass` (its `after` is not used). Throws EEngineError as
+    // writeDetailTotals() does when a table cannot be opened.
+    explicit DetailTotalsWriter(const DetailTotalsPass& pass);
+    ~DetailTotalsWriter();
+    DetailTotalsWriter(const DetailTotalsWriter&) = delete;
+    DetailTotalsWriter& operator=(const DetailTotalsWriter&) = delete;
+
+    // One pass as writeDetailTotals() makes it, starting after the master row `after`
+    // (invalid: at the first row). Rows another connection wrote since the last pass are
+    // read as they are now.
+    DetailTotalsEnd write(const Bookmark& after,
+                          const std::function<bool(Row&, const DetailTotal&)>& visit);
+
+private:
+    std::unique_ptr<detail::DetailTotalsRun> run_;
+};
+
 // Scans of a whole detail table made by totals passes in this process so far (for tests and
 // benchmarks).
 qint64 detailTableScans();

@@ -104,6 +104,19 @@ private:
     }
     QProcess* startChild(const QStringList& args) { return startChildProcess(this, args); }
 
+    // Runs TotalHoras once in another process over the tables of the working folder: its
+    // message, or "returned" when it returned normally. A pass that never returns fails the
+    // test instead of hanging it.
+    QString totalHorasInChild() {
+        QProcess* child = startChild({QStringLiteral("--total-horas-once"), folder_->path()});
+        if (!child->waitForFinished(60000)) {
+            child->kill();
+            child->waitForFinished(10000);
+            return QStringLiteral("TotalHoras did not return within a minute");
+        }
+        return QString::fromUtf8(child->readAllStandardOutput()).trimmed();
+    }
+
 private Q_SLOTS:
     void init() { folder_ = std::make_unique<TableFolder>(); }
     void cleanup() {
@@ -159,6 +172,46 @@ private Q_SLOTS:
         QCOMPARE(stored.mid(0, 899), expected.mid(0, 899));
         for (const QString& later : stored.mid(899))
             QVERIFY2(later.endsWith(QLatin1String("=-1")), qPrintable(later));
+    }
+
+    // Employees another program stored at row identity 0 and below are ordinary rows, also
+    // where one stops the engine pass (a week stored with a fraction, done row by row) or
+    // fails its post (a blank Sexo).
+    void rowIdentitiesZeroAndBelow() {
+        fillTables(1100, 19);
+        execOn("Func.DB", "UPDATE Func SET HorasNoMes = -1; INSERT INTO Func (rowid, Matricula, "
+                          "Nome, Sexo, Sal_Hora) VALUES (0, '0060A', 'Bia', 'F', 9), "
+                          "(-4, '0070A', 'Caio', 'M', 9)");
+        execOn("Dados.DB", "INSERT INTO Dados VALUES ('0060A', 9, 40.5), ('0070A', 9, 41.5), "
+                           "('00800', 9, 2.5)");
+        {
+            TDados reader;
+            const QStringList expected = expectedTotals(reader);
+            QCOMPARE(totalHorasInChild(), QStringLiteral("returned"));
+            QCOMPARE(storedTotals(reader), expected);
+        }
+        execOn("Func.DB", "UPDATE Func SET Sexo = NULL WHERE rowid = 0");
+        QCOMPARE(totalHorasInChild(), QStringLiteral("Field 'Sexo' must have a value"));
+        dados_ = std::make_unique<TDados>();
+        QCOMPARE(errorOf([&] { dados_->TotalHoras(); }),
+                 QStringLiteral("Field 'Sexo' must have a value"));
+        QCOMPARE(dados_->Table1->State(), DataSetState::Edit);
+        QCOMPARE(dados_->Table1Nome->AsString(), QStringLiteral("Bia"));
+    }
+
+    // Every employee stops the engine pass (one week stored with a fraction, which only the
+    // row-by-row reading coerces): each is done row by row and the pass goes on after it
+    // without summing the weeks again, so the work stays linear in the table.
+    void manyStopsSumTheWeeksOnce() {
+        fillTables(1500, 23);
+        execOn("Dados.DB", "UPDATE Dados SET HorasNaSemana = HorasNaSemana + 0.5 "
+                           "WHERE Semana = 1");
+        dados_ = std::make_unique<TDados>();
+        const QStringList expected = expectedTotals(*dados_);
+        const qint64 scans = engine::detailTableScans();
+        dados_->TotalHoras();
+        QCOMPARE(engine::detailTableScans() - scans, 1);
+        QCOMPARE(storedTotals(*dados_), expected);
     }
 
     // A row another process holds in edit state: the employees before it are posted, then
@@ -236,6 +289,15 @@ static int childMain(const QStringList& args) {
         if (args.value(1) == QLatin1String("--hold-lock"))
             return holdEmployeeRowLock(QStringLiteral("Func.DB"), args.value(3));
         TDados dados;
+        if (args.value(1) == QLatin1String("--total-horas-once")) {
+            try {
+                dados.TotalHoras();
+                std::puts("returned");
+            } catch (const Error& e) {
+                std::puts(e.message().toUtf8().constData());
+            }
+            return 0;
+        }
         std::puts("totalling");
         std::fflush(stdout);
         for (;;)
@@ -250,7 +312,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("--hold-lock") ||
-        args.value(1) == QLatin1String("--total-horas"))
+        args.value(1) == QLatin1String("--total-horas") ||
+        args.value(1) == QLatin1String("--total-horas-once"))
         return childMain(args);
     tst_TotalHoras test;
     return QTest::qExec(&test, argc, argv);
