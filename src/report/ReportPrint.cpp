@@ -74,22 +74,34 @@ bool rangeHoldsNoPage(const TReportPrinter& printer) {
 
 } // namespace
 
-PrinterInfo printerInfo(const QPrinterInfo& info) {
+PrinterInfo printerInfo(const QList<QPageSize>& offered, const QPageSize& current) {
     PrinterInfo p;
-    if (info.isNull())
-        return p;
-    p.available = true;
-    for (const QPageSize& size : info.supportedPageSizes())
+    for (const QPageSize& size : offered)
         addPaper(p, size);
-    setCurrentPaper(p, info.defaultPageSize());
+    setCurrentPaper(p, current);
+    return p;
+}
+
+PrinterInfo printerInfo(const QPrinterInfo& info) {
+    if (info.isNull())
+        return {};
+    PrinterInfo p = printerInfo(info.supportedPageSizes(), info.defaultPageSize());
+    p.available = true;
     return p;
 }
 
 PrinterInfo printerInfo(const QPrinter& printer) {
+    const QPageSize current = printer.pageLayout().pageSize();
     PrinterInfo p;
-    p.available = printer.isValid();
-    p.paperSizes = {TPaperSize::Letter, TPaperSize::A4};
-    setCurrentPaper(p, printer.pageLayout().pageSize());
+    if (printer.outputFormat() == QPrinter::NativeFormat) {
+        // The paper the print lays out on must be the one the preview chose for this printer.
+        const QPrinterInfo info = QPrinterInfo::printerInfo(printer.printerName());
+        p = printerInfo(info.supportedPageSizes(), current);
+        p.available = printer.isValid() && !info.isNull();
+    } else {
+        p = printerInfo({QPageSize(QPageSize::Letter), QPageSize(QPageSize::A4)}, current);
+        p.available = printer.isValid();
+    }
     return p;
 }
 

@@ -8,6 +8,8 @@
 #include "report/ReportPrinter.h"
 
 #include <QAbstractPrintDialog>
+#include <QList>
+#include <QPageSize>
 
 class QPrinter;
 class QPrinterInfo;
@@ -17,10 +19,16 @@ namespace lv26 {
 class TReport;
 class TTextExportFilter;
 
-// What a report printer object needs to know of `info` (a system printer): null gives
-// "no printer". Paper sizes in tenths of a millimetre, portrait.
+// What a report printer object needs to know of a printer that offers the papers `offered`
+// and has `current` as its current paper: of the named sizes, Letter and A4 where offered;
+// the current paper (Default when it is neither) with its size in tenths of a millimetre,
+// portrait (A4 when `current` is not valid). Not marked available.
+PrinterInfo printerInfo(const QList<QPageSize>& offered, const QPageSize& current);
+// The same for `info` (a system printer), asked for its papers and its default one: null
+// gives "no printer".
 PrinterInfo printerInfo(const QPrinterInfo& info);
-// The same for a QPrinter that is not a system printer (a PDF QPrinter): Letter and A4 offered.
+// The same for `printer`: a system printer's papers as the system lists them, with the
+// QPrinter's current paper; other QPrinters (PDF output) offer Letter and A4.
 PrinterInfo printerInfo(const QPrinter& printer);
 
 // True when the system lists at least one printer.

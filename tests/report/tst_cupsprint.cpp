@@ -33,6 +33,7 @@ constexpr int kJobTimeoutMs = 60000;
 constexpr int kBlock = 8;
 constexpr int kGreyStep = 32;
 const QString kQueue = QStringLiteral("Lv26-Letter");
+const QString kA4Queue = QStringLiteral("Lv26-A4"); // offers A4 only
 
 QString runTool(const QString& tool, const QStringList& args, int* exitCode = nullptr,
                 QString* errors = nullptr,
@@ -69,6 +70,9 @@ PdfInfo pdfInfo(const QString& pdf) {
 
 bool isLetter(const QSizeF& points) {
     return qAbs(points.width() - 612) < 1.5 && qAbs(points.height() - 792) < 1.5;
+}
+bool isA4(const QSizeF& points) {
+    return qAbs(points.width() - 595) < 1.5 && qAbs(points.height() - 842) < 1.5;
 }
 
 // The text of each page of `pdf`, first page first.
@@ -370,6 +374,37 @@ private Q_SLOTS:
         const QString pdf = cups_.waitForOutput(job, files_.path());
         QVERIFY2(!pdf.isEmpty(), "the loaded pages did not reach the chosen queue");
         QCOMPARE(pdfInfo(pdf).pages, pages);
+    }
+
+    // A queue that does not offer Letter: the preview and the print both lay the listing out
+    // on the queue's current paper, A4, so that the print has the preview's pages.
+    void printAndPreviewShareThePaperOfAQueueWithoutLetter() {
+        if (!cups_.available())
+            QSKIP("needs CUPS");
+        PreviewFixture f(61); // three pages on Letter (29 + 31 + 1); A4 holds more rows a page
+        QVERIFY(f.ok());
+        // What the preview sees when that queue is the default printer.
+        TReportPrinter::setDefaultPrinterQuery(
+            [] { return printerInfo(QPrinterInfo::printerInfo(kA4Queue)); });
+        int previewPages = 0;
+        QSizeF previewPaper;
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            previewPages = form->printer()->PageCount();
+            previewPaper = QSizeF(form->printer()->paperWidth(), form->printer()->paperLength());
+        });
+        QCOMPARE(previewPaper, QSizeF(2100, 2970));
+        QCOMPARE(previewPages, 2);
+
+        const QString job = PrivateCups::jobTitle(QStringLiteral("a4"));
+        f.report().ReportTitle = job;
+        printReportTo(f.report(), *cups_.printer(kA4Queue));
+        const QString pdf = cups_.waitForOutput(job, files_.path());
+        QVERIFY2(!pdf.isEmpty(), "no job came out of the A4 queue within a minute");
+        const PdfInfo printed = pdfInfo(pdf);
+        QVERIFY2(isA4(printed.pageSize), qPrintable(QStringLiteral("%1 x %2 pt")
+                                                        .arg(printed.pageSize.width())
+                                                        .arg(printed.pageSize.height())));
+        QCOMPARE(printed.pages, previewPages);
     }
 
 private:

@@ -40,6 +40,27 @@ QString pdfText(const QString& pdf, int page) {
                     QStringLiteral("-l"), QString::number(page), pdf, QStringLiteral("-")});
 }
 
+QString paperName(TPaperSize paper) {
+    switch (paper) {
+    case TPaperSize::Letter:
+        return QStringLiteral("Letter");
+    case TPaperSize::A4:
+        return QStringLiteral("A4");
+    case TPaperSize::Custom:
+        return QStringLiteral("Custom");
+    case TPaperSize::Default:
+        break;
+    }
+    return QStringLiteral("Default");
+}
+
+QStringList paperNames(const QList<TPaperSize>& papers) {
+    QStringList names;
+    for (TPaperSize paper : papers)
+        names << paperName(paper);
+    return names;
+}
+
 std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
@@ -54,6 +75,56 @@ class TestPrint : public QObject {
 
 private Q_SLOTS:
     void initTestCase() { installFontSubstitutions(); }
+
+    // What a report printer object learns of a printer's papers: Letter only where the
+    // printer offers it, else the printer's current paper stays and is what the listing is
+    // laid out on, in the preview and in the print alike.
+    void printerPapers_data() {
+        QTest::addColumn<QList<QPageSize>>("offered");
+        QTest::addColumn<QPageSize>("current");
+        QTest::addColumn<QStringList>("papers");
+        QTest::addColumn<QString>("currentPaper");
+        QTest::addColumn<QSizeF>("currentSize");
+        const QPageSize letter(QPageSize::Letter), a4(QPageSize::A4), legal(QPageSize::Legal);
+        QTest::newRow("A4 only: no Letter to select")
+            << QList<QPageSize>{a4} << a4 << QStringList{QStringLiteral("A4")}
+            << QStringLiteral("A4") << QSizeF(2100, 2970);
+        QTest::newRow("Letter and A4, A4 current")
+            << QList<QPageSize>{a4, letter} << a4
+            << QStringList{QStringLiteral("A4"), QStringLiteral("Letter")} << QStringLiteral("A4")
+            << QSizeF(2100, 2970);
+        // A paper with no name of ours is the printer's default paper, with its own size.
+        QTest::newRow("Legal current, Letter offered")
+            << QList<QPageSize>{legal, letter} << legal << QStringList{QStringLiteral("Letter")}
+            << QStringLiteral("Default") << QSizeF(2159, 3556);
+        QTest::newRow("a printer that tells nothing: A4, as without a printer")
+            << QList<QPageSize>{} << QPageSize() << QStringList{} << QStringLiteral("A4")
+            << QSizeF(2100, 2970);
+    }
+
+    void printerPapers() {
+        QFETCH(QList<QPageSize>, offered);
+        QFETCH(QPageSize, current);
+        QFETCH(QStringList, papers);
+        QFETCH(QString, currentPaper);
+        QFETCH(QSizeF, currentSize);
+        const PrinterInfo info = printerInfo(offered, current);
+        QCOMPARE(paperNames(info.paperSizes), papers);
+        QCOMPARE(paperName(info.currentPaper), currentPaper);
+        QCOMPARE(info.currentPaperSize.toSize(), currentSize.toSize());
+    }
+
+    // A PDF QPrinter takes any paper: Letter and A4 are offered.
+    void pdfPrintersOfferLetterAndA4() {
+        QTemporaryDir dir;
+        auto printer = pdfPrinter(dir.filePath(QStringLiteral("any.pdf")));
+        printer->setPageSize(QPageSize(QPageSize::A4));
+        const PrinterInfo info = printerInfo(*printer);
+        QVERIFY(info.available);
+        QCOMPARE(paperNames(info.paperSizes),
+                 (QStringList{QStringLiteral("Letter"), QStringLiteral("A4")}));
+        QCOMPARE(paperName(info.currentPaper), QStringLiteral("A4"));
+    }
 
     void printsTheWholeListingOnePagePerSheet() {
         PreviewFixture f(70);
