@@ -12,6 +12,31 @@ namespace lv26 {
 
 using report::roundHalfEven;
 
+namespace {
+
+// The lengths a page can have, tenths of a millimetre: 1 mm up to 10 m, the longest paper a
+// report layout may ask for. Frames outside come from damaged or hostile files.
+constexpr double kMinPageLength = 10;
+constexpr double kMaxPageLength = 100000;
+
+// The page's size from its picture frame (0.01 mm), or none when the frame cannot be a page's.
+std::optional<QSizeF> pageSizeOfFrame(const QByteArray& picture) {
+    const std::optional<EmfHeaderInfo> header = readEmfHeader(picture);
+    if (!header)
+        return std::nullopt;
+    const EmfRect& frame = header->frame;
+    const QSizeF size((double(frame.right) - frame.left) / 10,
+                      (double(frame.bottom) - frame.top) / 10);
+    auto possible = [](double length) {
+        return length >= kMinPageLength && length <= kMaxPageLength;
+    };
+    if (!possible(size.width()) || !possible(size.height()))
+        return std::nullopt;
+    return size;
+}
+
+} // namespace
+
 // ----- TPreviewImage -----
 
 TPreviewImage::TPreviewImage(QWidget* parent) : QWidget(parent) {
@@ -20,6 +45,7 @@ TPreviewImage::TPreviewImage(QWidget* parent) : QWidget(parent) {
 
 void TPreviewImage::clear() {
     picture_.reset();
+    pictureSize_.reset();
     update();
 }
 
@@ -29,8 +55,10 @@ void TPreviewImage::fetch(TReportPrinter* printer, int n) {
     if (!printer)
         return;
     std::optional<QByteArray> page = printer->fetchPage(n);
-    if (page)
+    if (page) {
         validateEmf(*page); // a damaged page is refused before it is held
+        pictureSize_ = pageSizeOfFrame(*page);
+    }
     picture_ = std::move(page);
     update();
 }
@@ -98,10 +126,12 @@ void TPreviewControl::setPageNumber(int n) {
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
     image_->fetch(printer_, n);
+    followPageSize();
 }
 
 void TPreviewControl::refetchPage() {
     image_->fetch(printer_, pageNumber_);
+    followPageSize();
 }
 
 double TPreviewControl::paperWidth() const {
@@ -117,8 +147,18 @@ double TPreviewControl::factorY() const {
     return printer_ ? printer_->mapping().factorY : report::DeviceMapping{}.factorY;
 }
 
+QSizeF TPreviewControl::pageSize() const {
+    const QSizeF paper(paperWidth(), paperLength());
+    const std::optional<QSizeF> own = image_->pictureSize();
+    if (!own || (qAbs(own->width() - paper.width()) * factorX() <= 1 &&
+                 qAbs(own->height() - paper.height()) * factorY() <= 1))
+        return paper;
+    return *own;
+}
+
 QSize TPreviewControl::pageSizeAt100() const {
-    return {roundHalfEven(paperWidth() * factorX()), roundHalfEven(paperLength() * factorY())};
+    const QSizeF page = pageSize();
+    return {roundHalfEven(page.width() * factorX()), roundHalfEven(page.height() * factorY())};
 }
 
 void TPreviewControl::setZoom(int percent) {
@@ -132,21 +172,26 @@ void TPreviewControl::setZoom(int percent) {
 void TPreviewControl::zoomToFit() {
     const QSize page = pageSizeAt100();
     const QSize client = viewport()->size();
-    const int a = roundHalfEven(double(client.width()) / page.width() * 95);
-    const int b = roundHalfEven(double(client.height()) / page.height() * 95);
-    setZoom(qMin(a, b));
+    if (!page.isEmpty()) {
+        const int a = roundHalfEven(double(client.width()) / page.width() * 95);
+        const int b = roundHalfEven(double(client.height()) / page.height() * 95);
+        setZoom(qMin(a, b));
+    }
     mode_ = ZoomMode::Fit;
 }
 
 void TPreviewControl::zoomToWidth() {
     const QSize page = pageSizeAt100();
-    setZoom(roundHalfEven(double(viewport()->width()) / page.width() * 90));
+    if (page.width() > 0)
+        setZoom(roundHalfEven(double(viewport()->width()) / page.width() * 90));
     mode_ = ZoomMode::PageWidth;
 }
 
 void TPreviewControl::layoutImage() {
-    const int w = roundHalfEven(paperWidth() * zoom_ / 100.0 * factorX()) + 4;
-    const int h = roundHalfEven(paperLength() * zoom_ / 100.0 * factorY()) + 4;
+    const QSizeF page = pageSize();
+    const int w = roundHalfEven(page.width() * zoom_ / 100.0 * factorX()) + 4;
+    const int h = roundHalfEven(page.height() * zoom_ / 100.0 * factorY()) + 4;
+    laidOutSize_ = page;
     image_->resize(w, h);
     // The scroll bars' ranges decide the client area, so they are settled before centring.
     for (int pass = 0; pass < 2; ++pass) {
@@ -163,6 +208,16 @@ void TPreviewControl::layoutImage() {
     verticalScrollBar()->setValue(0);
     image_->zoom_ = zoom_;
     placeImage();
+}
+
+void TPreviewControl::followPageSize() {
+    if (!image_->hasPage() || pageSize() == laidOutSize_)
+        return;
+    if (mode_ == ZoomMode::Fit)
+        zoomToFit();
+    else if (mode_ == ZoomMode::PageWidth)
+        zoomToWidth();
+    layoutImage();
 }
 
 void TPreviewControl::placeImage() {
@@ -204,6 +259,7 @@ void TPreviewControl::pagesCompleted(int count) {
         printer_->PagesCompleted() >= image_->pageNumber()) {
         zoomToWidth();
         image_->fetch(printer_, pageNumber_);
+        followPageSize();
     }
     Q_EMIT OnPageAvailable(this, count);
 }

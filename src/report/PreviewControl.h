@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
+#include <QSizeF>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -24,6 +25,9 @@ public:
     // The page number the image shows or waits for.
     int pageNumber() const { return pageNumber_; }
     bool hasPage() const { return picture_.has_value(); }
+    // The held page's own size from its picture frame, tenths of a millimetre; none without a
+    // page, or when the frame cannot be a page's (each side must be 1 mm to 10 m).
+    std::optional<QSizeF> pictureSize() const { return pictureSize_; }
     // The zoom the image was last laid out for, percent.
     int zoom() const { return zoom_; }
 
@@ -42,6 +46,7 @@ private:
     int pageNumber_ = 1;
     int zoom_ = 0;
     std::optional<QByteArray> picture_;
+    std::optional<QSizeF> pictureSize_;
 };
 
 class TPreviewControl : public QAbstractScrollArea {
@@ -81,7 +86,12 @@ public:
     void layoutImage();
 
     TPreviewImage* image() const { return image_; }
-    // The page's size at 100 %, pixels: paper size x the object's pixels per tenth of a mm.
+    // The size the page is laid out for, tenths of a millimetre: the shown page's own size
+    // (TPreviewImage::pictureSize), or the object's paper when no page is shown, when the
+    // page has no usable frame, or when its frame is within a pixel of the paper (a page
+    // recorded on that paper, its frame rounded to whole pixels).
+    QSizeF pageSize() const;
+    // The page's size at 100 %, pixels: pageSize() x the object's pixels per tenth of a mm.
     QSize pageSizeAt100() const;
 
 Q_SIGNALS:
@@ -98,6 +108,9 @@ protected:
 
 private:
     void pagesCompleted(int count);
+    // Lays the image out again, with the zoom mode applied afresh, when the page it now shows
+    // has another size than the one it was laid out for.
+    void followPageSize();
     void placeImage();
     double paperWidth() const;
     double paperLength() const;
@@ -109,7 +122,8 @@ private:
     int pageNumber_ = 1;
     int zoom_ = 218;
     ZoomMode mode_ = ZoomMode::Fixed;
-    QPoint imagePos_; // unscrolled position of the image in the viewport
+    QPoint imagePos_;    // unscrolled position of the image in the viewport
+    QSizeF laidOutSize_; // pageSize() at the last layout
 };
 
 } // namespace lv26

@@ -11,6 +11,7 @@
 #include "report/ProgressForm.h"
 #include "report/ReportPreview.h"
 #include "report/ReportPrint.h"
+#include "report/emf/EmfWriter.h"
 
 #include <QFile>
 #include <QKeySequence>
@@ -19,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtEndian>
 
@@ -43,6 +45,53 @@ QString raisedBy(const std::function<void()>& action) {
         return e.message();
     }
     return {};
+}
+
+// The smallest rectangle holding every pixel of `image` that `match` accepts.
+QRect boundsOf(const QImage& image, const std::function<bool(QRgb)>& match) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (match(line[x]))
+                bounds |= QRect(x, y, 1, 1);
+        }
+    }
+    return bounds;
+}
+
+bool isRed(QRgb c) {
+    return qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
+}
+bool isBlue(QRgb c) {
+    return qBlue(c) > 200 && qRed(c) < 60 && qGreen(c) < 60;
+}
+
+// What the page image shows, as pixels.
+QImage shownPage(TPreviewControl* preview) {
+    return preview->image()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// A page of A4 paper (210 x 297 mm) recorded at 96 pixels per inch, as a generation on an A4
+// printer records it: a red square of 300 x 300 pixels at (100, 100).
+QByteArray a4PageWithASquare() {
+    EmfWriter writer;
+    writer.beginPage(roundEven(2100 * 96 / 254.0), roundEven(2970 * 96 / 254.0), 96, 96);
+    writer.fillRect({100, 100, 400, 400}, Qt::red);
+    return writer.endPage();
+}
+
+// A drawing of 53 x 40 mm written by another program; its blue circle is round.
+QByteArray foreignPage() {
+    return readAll(QStringLiteral(LV26_TEST_DATA "/emf/shapes.emf"));
+}
+
+void writeReportFile(const QString& fileName, const QList<QByteArray>& pages) {
+    TPageList list;
+    for (const QByteArray& page : pages)
+        list.appendPage(page);
+    list.writeHeader();
+    list.copyToFile(fileName);
 }
 
 void wirePayrollCommand() {
@@ -82,6 +131,8 @@ private Q_SLOTS:
             // Letter at 96 pixels per inch is 816 pixels wide at 100 %.
             QCOMPARE(preview->pageSizeAt100(), QSize(816, 1056));
             QCOMPARE(preview->Zoom(), roundEven(preview->viewport()->width() / 816.0 * 90));
+            QCOMPARE(preview->image()->width(),
+                     roundEven(2159 * preview->Zoom() / 100.0 * 96 / 254) + 4);
             QCOMPARE(form->statusText(), QStringLiteral("Page 1 of 3"));
             QVERIFY(!form->gauge()->isVisible());
             // For a person's look: LV26_SHOT_DIR=dir keeps a picture of the window.
@@ -292,6 +343,107 @@ private Q_SLOTS:
         QCOMPARE(control.mode(), TPreviewControl::ZoomMode::Fit);
         control.detach();
         QVERIFY(!printer.ShowingPreview);
+    }
+
+    // A report file whose pages are not of the report's Letter paper: an A4 page of ours and
+    // a drawing from another program. Each is laid out at its own size (its picture frame),
+    // and the zoom buttons measure the page shown.
+    void pagesOfAnotherSizeKeepTheirOwnAspect() {
+        PreviewFixture f(5);
+        QVERIFY(f.ok());
+        const QString file = f.path(QStringLiteral("sizes.QRP"));
+        writeReportFile(file, {a4PageWithASquare(), foreignPage()});
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            QVERIFY(QTest::qWaitForWindowActive(form));
+            TPreviewControl* preview = form->preview();
+            QCOMPARE(preview->pageSizeAt100(), QSize(816, 1056)); // the report's own Letter
+            form->loadReportFile(file);
+            auto button = [&](const char* name) {
+                return form->findChild<QToolButton*>(QLatin1String(name));
+            };
+            auto pageWidthZoom = [&](int pageWidth) {
+                return roundEven(double(preview->viewport()->width()) / pageWidth * 90);
+            };
+
+            // A4 at 96 pixels per inch is 794 x 1123 pixels at 100 %.
+            QCOMPARE(preview->pageSizeAt100(), QSize(794, 1123));
+            QCOMPARE(preview->mode(), TPreviewControl::ZoomMode::PageWidth);
+            QCOMPARE(preview->Zoom(), pageWidthZoom(794));
+            const QSize a4Image = preview->image()->size() - QSize(4, 4);
+            QVERIFY2(
+                qAbs(a4Image.width() * 2970.0 / 2100 - a4Image.height()) <= 1,
+                qPrintable(QStringLiteral("%1 x %2").arg(a4Image.width()).arg(a4Image.height())));
+            const QRect square = boundsOf(shownPage(preview), isRed);
+            QVERIFY2(qAbs(square.width() - square.height()) <= 1,
+                     qPrintable(QStringLiteral("square drawn %1 x %2")
+                                    .arg(square.width())
+                                    .arg(square.height())));
+
+            // The drawing's frame is 52.99 x 39.99 mm: 200 x 151 pixels at 100 %.
+            clickAt(button("NextPage"));
+            QCOMPARE(preview->PageNumber(), 2);
+            QCOMPARE(preview->pageSizeAt100(), QSize(200, 151));
+            QCOMPARE(preview->Zoom(), pageWidthZoom(200));
+            const QRect circle = boundsOf(shownPage(preview), isBlue);
+            QVERIFY(circle.width() > 100);
+            QVERIFY2(qAbs(circle.width() - circle.height()) <= circle.width() / 50,
+                     qPrintable(QStringLiteral("circle drawn %1 x %2")
+                                    .arg(circle.width())
+                                    .arg(circle.height())));
+
+            clickAt(button("ZoomTo100"));
+            QCOMPARE(preview->image()->size(), QSize(204, 155));
+            clickAt(button("ZoomToFit"));
+            const QSize client = preview->viewport()->size();
+            QCOMPARE(preview->Zoom(), qMin(roundEven(client.width() / 200.0 * 95),
+                                           roundEven(client.height() / 151.0 * 95)));
+            QCOMPARE(preview->mode(), TPreviewControl::ZoomMode::Fit);
+
+            typeKey(Qt::Key_Home); // back to A4, still fitted
+            QCOMPARE(preview->pageSizeAt100(), QSize(794, 1123));
+            QCOMPARE(preview->Zoom(), qMin(roundEven(client.width() / 794.0 * 95),
+                                           roundEven(client.height() / 1123.0 * 95)));
+        });
+    }
+
+    // A frame no page can have, in a file from anywhere: the page is laid out on the
+    // report's paper (A4 here) and drawn without harm.
+    void absurdPageFramesFallBackToThePaper_data() {
+        QTest::addColumn<QList<int>>("frame"); // left, top, right, bottom in 0.01 mm
+        QTest::newRow("empty") << QList<int>{0, 0, 0, 0};
+        QTest::newRow("inverted") << QList<int>{5000, 4000, 0, 0};
+        QTest::newRow("a hundredth of a millimetre") << QList<int>{0, 0, 1, 1};
+        QTest::newRow("21 km wide") << QList<int>{0, 0, INT_MAX, 3000};
+        QTest::newRow("whole integer range") << QList<int>{INT_MIN, INT_MIN, INT_MAX, INT_MAX};
+        QTest::newRow("one side absurd") << QList<int>{0, 0, 20000, -20000};
+    }
+    void absurdPageFramesFallBackToThePaper() {
+        QFETCH(QList<int>, frame);
+        QTemporaryDir dir;
+        EmfWriter writer;
+        writer.beginPage(400, 300, 96, 96);
+        writer.fillRect({10, 10, 110, 110}, Qt::red);
+        QByteArray page = writer.endPage();
+        for (int i = 0; i < 4; ++i)
+            qToLittleEndian<qint32>(frame[i], page.data() + 24 + 4 * i);
+        const QString file = dir.filePath(QStringLiteral("frame.QRP"));
+        writeReportFile(file, {page});
+
+        TReportPrinter printer(letterPrinter()); // paper A4 until a generation selects one
+        printer.Load(file);
+        TPreviewControl control;
+        control.resize(600, 500);
+        control.show();
+        control.attach(&printer);
+        QVERIFY(control.image()->hasPage());
+        control.zoomToWidth();
+        QCOMPARE(control.pageSizeAt100(), QSize(794, 1123));
+        QCOMPARE(control.image()->width(), roundEven(2100 * control.Zoom() / 100.0 * 96 / 254) + 4);
+        for (int zoom : {2, 100, 2000}) {
+            control.setZoom(zoom);
+            QVERIFY(!control.image()->grab(QRect(0, 0, 200, 200)).isNull());
+        }
+        control.detach();
     }
 
     // ----- closing -----
