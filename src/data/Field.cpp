@@ -5,6 +5,7 @@
 #include "data/Messages.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,14 +30,6 @@ int currencyDecimals() {
 
 namespace {
 
-// `value` cut to 15 significant digits, and never a negative zero.
-double significant15(double value) {
-    if (!std::isfinite(value))
-        return value;
-    const double cut = QString::number(value, 'g', 15).toDouble();
-    return cut == 0.0 ? 0.0 : cut;
-}
-
 bool isBlank(QChar c) {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
 }
@@ -52,24 +45,77 @@ int hexDigit(QChar c) {
     return -1;
 }
 
+void incrementDigits(QString& digits) {
+    for (qsizetype i = digits.size() - 1; i >= 0; --i) {
+        if (digits[i] != u'9') {
+            digits[i] = QChar(digits[i].unicode() + 1);
+            return;
+        }
+        digits[i] = u'0';
+    }
+    digits.prepend(u'1');
+}
+
 } // namespace
+
+DecimalDigits roundDecimal(double value, int decimals) {
+    // d.dddddddddddddde±x: the 15 significant digits and where the point goes.
+    const QString written = QString::number(std::fabs(value), 'e', 14);
+    const qsizetype e = written.indexOf(u'e');
+    const QString mantissa = written.left(e).remove(u'.');
+    const int point = written.mid(e + 1).toInt() + 1; // digits before the decimal point
+    QString whole, fraction;
+    if (point <= 0) {
+        fraction = QString(-point, u'0') + mantissa;
+    } else if (point >= mantissa.size()) {
+        whole = mantissa + QString(point - mantissa.size(), u'0');
+    } else {
+        whole = mantissa.left(point);
+        fraction = mantissa.mid(point);
+    }
+    fraction = fraction.leftJustified(decimals + 1, u'0');
+    QString kept = whole + fraction.left(decimals);
+    if (fraction[decimals] >= u'5')
+        incrementDigits(kept);
+    DecimalDigits d;
+    d.fraction = kept.right(decimals);
+    d.integer = kept.left(kept.size() - decimals);
+    while (!d.integer.isEmpty() && d.integer.front() == u'0')
+        d.integer.remove(0, 1);
+    d.negative = value < 0 && !d.isZero();
+    return d;
+}
+
+bool DecimalDigits::isZero() const {
+    return integer.isEmpty() &&
+           std::all_of(fraction.cbegin(), fraction.cend(), [](QChar c) { return c == u'0'; });
+}
+
+double currencyAmount(double value) {
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15)
+        return value;
+    const DecimalDigits d = roundDecimal(value, currencyDecimals());
+    const double amount = QString(d.integer + u'.' + d.fraction).toDouble();
+    return d.negative ? -amount : amount;
+}
 
 QString currencyText(double value) {
     const QLocale locale;
-    const double cut = significant15(value);
-    QString text = locale.toCurrencyString(cut, locale.currencySymbol(), currencyDecimals());
-    if (!std::isfinite(cut) || std::fabs(cut) < 1e13)
+    const int decimals = currencyDecimals();
+    QString text =
+        locale.toCurrencyString(currencyAmount(value), locale.currencySymbol(), decimals);
+    if (!std::isfinite(value) || std::fabs(value) < 1e13)
         return text;
-    // Past 15 significant digits show zeros, not the binary expansion of the double.
-    const QString digits = QString::number(std::fabs(cut), 'e', 14).remove(QLatin1Char('.'));
-    int significant = -1;
+    // Past 15 significant digits show the rounded digits and zeros, not the binary expansion
+    // of the double.
+    const DecimalDigits d = roundDecimal(value, decimals);
+    const QString digits = d.integer + d.fraction;
+    qsizetype next = 0;
     for (QChar& c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+        if (c < QLatin1Char('0') || c > QLatin1Char('9') || (next == 0 && c == QLatin1Char('0')))
             continue;
-        if (significant < 0 && c == QLatin1Char('0'))
-            continue;
-        ++significant;
-        c = significant < 15 ? digits.at(significant) : QLatin1Char('0');
+        c = next < digits.size() ? digits.at(next) : QLatin1Char('0');
+        ++next;
     }
     return text;
 }
@@ -382,7 +428,7 @@ QString TCurrencyField::EditText() const {
         return QString();
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    const double value = v.toDouble();
+    const double value = regional::currencyAmount(v.toDouble());
     return locale.toString(value == 0.0 ? 0.0 : value, 'f', regional::currencyDecimals());
 }
 

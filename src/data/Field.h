@@ -171,8 +171,23 @@ protected:
 namespace regional {
 // Number of decimals of the regional currency format (2 for pt_BR and en_US).
 int currencyDecimals();
-// `value` in the regional currency format, at most 15 significant digits.
+// `value` in the regional currency format, at most 15 significant digits, rounded to the
+// currency decimals as roundDecimal() rounds.
 QString currencyText(double value);
+// `value` as a currency amount: rounded to the currency decimals as roundDecimal() rounds
+// (from 10^15 on, where a double holds no cents, the value itself).
+double currencyAmount(double value);
+
+// The decimal digits of a finite `value` rounded to `decimals` places, halves away from zero,
+// taken from its 15 significant digits: 2.675, held as 2.67499999..., rounds to 2.68 as
+// written.
+struct DecimalDigits {
+    bool negative = false; // below zero and not rounded to zero
+    QString integer;       // without leading zeros; empty for zero
+    QString fraction;      // exactly `decimals` digits
+    bool isZero() const;
+};
+DecimalDigits roundDecimal(double value, int decimals);
 // Parses an integer entry text (see TIntegerField); false when it is not one. Values beyond
 // 32 bits are not integers.
 bool parseInteger(const QString& text, qint64* value);

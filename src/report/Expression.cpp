@@ -1,11 +1,11 @@
 #include "report/Expression.h"
 
+#include "data/Field.h"
 #include "report/ReportDataSet.h"
 
 #include <QDateTime>
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 
@@ -512,58 +512,6 @@ QStringList splitSections(const QString& mask) {
     return sections;
 }
 
-// The decimal digits of |value| rounded to `decimals` places, halves away from zero, taken
-// from its 15 significant digits so that 1.005 rounds to 1.01 as written.
-struct Digits {
-    QString integer;  // without leading zeros; empty for zero
-    QString fraction; // exactly `decimals` digits
-    bool isZero() const {
-        return integer.isEmpty() &&
-               std::all_of(fraction.cbegin(), fraction.cend(), [](QChar c) { return c == u'0'; });
-    }
-};
-
-void incrementDigits(QString& digits) {
-    for (int i = digits.size() - 1; i >= 0; --i) {
-        if (digits[i] != u'9') {
-            digits[i] = QChar(digits[i].unicode() + 1);
-            return;
-        }
-        digits[i] = u'0';
-    }
-    digits.prepend(u'1');
-}
-
-Digits roundedDigits(double value, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
-    const QString s = QString::fromLatin1(buf);
-    const int e = s.indexOf(u'e');
-    const QString mantissa = s.left(e).remove(u'.');
-    const int pointPos = s.mid(e + 1).toInt() + 1; // digits before the decimal point
-    QString whole;
-    QString frac;
-    if (pointPos <= 0) {
-        frac = QString(-pointPos, u'0') + mantissa;
-    } else if (pointPos >= mantissa.size()) {
-        whole = mantissa + QString(pointPos - mantissa.size(), u'0');
-    } else {
-        whole = mantissa.left(pointPos);
-        frac = mantissa.mid(pointPos);
-    }
-    frac = frac.leftJustified(decimals + 1, u'0');
-    const bool roundUp = frac[decimals] >= u'5';
-    QString kept = whole + frac.left(decimals);
-    if (roundUp)
-        incrementDigits(kept);
-    Digits d;
-    d.fraction = kept.right(decimals);
-    d.integer = kept.left(kept.size() - decimals);
-    while (!d.integer.isEmpty() && d.integer.front() == u'0')
-        d.integer.remove(0, 1);
-    return d;
-}
-
 QString groupThousands(const QString& digits, const QString& separator) {
     QString out;
     for (int i = 0; i < digits.size(); ++i) {
@@ -575,7 +523,8 @@ QString groupThousands(const QString& digits, const QString& separator) {
 }
 
 QString formatSection(double value, const MaskSection& s, bool withSign, const QLocale& locale) {
-    const Digits d = roundedDigits(value, s.decimalZeros + s.decimalHashes);
+    const regional::DecimalDigits d =
+        regional::roundDecimal(value, s.decimalZeros + s.decimalHashes);
     QString integer = d.integer.rightJustified(s.integerZeros, u'0');
     if (s.grouping)
         integer = groupThousands(integer, locale.groupSeparator());
@@ -585,7 +534,7 @@ QString formatSection(double value, const MaskSection& s, bool withSign, const Q
     QString number = integer;
     if (!fraction.isEmpty())
         number += locale.decimalPoint() + fraction;
-    const bool negative = withSign && value < 0 && !d.isZero();
+    const bool negative = withSign && d.negative;
     return (negative ? QStringLiteral("-") : QString()) + s.prefix + number + s.suffix;
 }
 
@@ -603,7 +552,7 @@ QString formatMask(double value, const QString& mask, const QLocale& locale) {
     const QStringList sections = splitSections(mask);
     const MaskSection positive = analyse(sections[0]);
     if (sections.size() >= 3 && !sections[2].isEmpty()) {
-        if (roundedDigits(value, positive.decimalZeros + positive.decimalHashes).isZero())
+        if (regional::roundDecimal(value, positive.decimalZeros + positive.decimalHashes).isZero())
             return formatSection(0, analyse(sections[2]), false, locale);
     }
     if (value < 0 && sections.size() >= 2 && !sections[1].isEmpty())

@@ -177,6 +177,18 @@ private Q_SLOTS:
                                      << "-1234.50";
         QTest::newRow("pt negative") << "pt_BR" << -0.5 << "R$" + nbsp + "-0,50"
                                      << "-0,50";
+        // Halves go away from zero, judged on the value as written (15 digits): 2.675 is
+        // held as 2.67499999... and still shows as 2,68, as the listing's masks round it.
+        QTest::newRow("half cent") << "pt_BR" << 2.675 << "R$" + nbsp + "2,68"
+                                   << "2,68";
+        QTest::newRow("1.005 as written") << "en_US" << 1.005 << "$1.01"
+                                          << "1.01";
+        QTest::newRow("negative half cent") << "pt_BR" << -2.675 << "R$" + nbsp + "-2,68"
+                                            << "-2,68";
+        QTest::newRow("carry") << "en_US" << 999.995 << "$1,000.00"
+                               << "1000.00";
+        QTest::newRow("rounds to zero without a sign") << "en_US" << -0.001 << "$0.00"
+                                                       << "0.00";
         // Beyond 15 significant digits the display shows zeros, not binary noise.
         QTest::newRow("15 digits")
             << "en_US" << 1234567890123456789.0 << "$1,234,567,890,123,460,000.00"
@@ -191,6 +203,20 @@ private Q_SLOTS:
         dados_->Table1Sal_Hora->setAsFloat(value);
         QCOMPARE(dados_->Table1Sal_Hora->DisplayText(), display);
         QCOMPARE(dados_->Table1Sal_Hora->EditText(), edit);
+    }
+
+    // Negative amounts take the regional negative currency form, whatever it is.
+    void negativeCurrencyFormIsTheLocales() {
+        for (const char* name : {"pt_BR", "en_US", "de_DE", "fr_FR", "ja_JP", "nl_NL", "de_CH"}) {
+            LocaleScope scope(name);
+            const QLocale locale;
+            for (const double value : {-0.5, -1234.5, -2.68}) {
+                dados_->Table1Sal_Hora->setAsFloat(value);
+                QCOMPARE(dados_->Table1Sal_Hora->DisplayText(),
+                         locale.toCurrencyString(value, locale.currencySymbol(),
+                                                 regional::currencyDecimals()));
+            }
+        }
     }
 
     void cpfDisplay_data() {

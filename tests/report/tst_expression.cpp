@@ -7,6 +7,8 @@
 #include "report/ReportElements.h"
 #include "report/TableDataSet.h"
 
+#include <QRegularExpression>
+
 using namespace lv26;
 using namespace lv26::test;
 
@@ -123,6 +125,20 @@ private Q_SLOTS:
         QFETCH(QLocale, locale);
         QFETCH(QString, text);
         QCOMPARE(formatMask(value, mask, locale), text);
+    }
+
+    // The wage column (the field's currency display) and the monthly column (the product
+    // through the mask) round a value the same way.
+    void wageAndMonthlyColumnsRoundAlike() {
+        const QLocale previous;
+        QLocale::setDefault(ptBR);
+        const auto digits = [](QString text) { return text.remove(QRegularExpression("\\D")); };
+        for (const double wage : {2.675, 1.005, 0.125, 9.995, 1234.565, 0.015, 33.335, -2.345}) {
+            const QString display = regional::currencyText(wage);
+            const QString monthly = formatMask(wage * 1, QStringLiteral("0.00"), ptBR);
+            QVERIFY2(digits(display) == digits(monthly), qPrintable(display + " / " + monthly));
+        }
+        QLocale::setDefault(previous);
     }
 
     void fieldReferences() {
