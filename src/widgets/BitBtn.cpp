@@ -36,8 +36,8 @@ QString kindCaption(TBitBtn::Kind kind) {
     return {};
 }
 
-// Delphi-style accelerator lookup: "&&" is a literal ampersand, the first single '&' marks
-// the accelerator.
+// The caption's accelerator: the character after the first single '&' ("&&" stands for a
+// literal ampersand and marks nothing); none when there is no such character.
 QChar acceleratorOf(const QString& caption) {
     for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
         if (caption[i] != u'&')
