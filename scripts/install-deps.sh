@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
-    libsqlite3-dev sqlite3
+    libsqlite3-dev sqlite3 libcups2-dev
     fonts-liberation
 )
 if [ "${LV26_DEPS:-all}" != build ]; then

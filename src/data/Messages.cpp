@@ -41,6 +41,8 @@ QString messageText(Message id) {
         return QStringLiteral("Delete record?");
     case Message::ConfirmCaption:
         return QStringLiteral("Confirm");
+    case Message::PrintJobRefused:
+        return QStringLiteral("Printer %s did not accept the print job: %s");
     }
     return QString();
 }

@@ -26,6 +26,7 @@ enum class Message {
     VariantConversion,    // "Could not convert variant of type (%s) into type (%s)"
     DeleteRecordQuestion, // "Delete record?" (navigator and grid confirmation text)
     ConfirmCaption,       // "Confirm" (caption of that confirmation box)
+    PrintJobRefused,      // "Printer %s did not accept the print job: %s" (printer, reason)
 };
 
 // The raw text of `id`, with its placeholders.

@@ -1,5 +1,6 @@
 #include "report/ReportPrint.h"
 
+#include "data/Messages.h"
 #include "report/ProgressForm.h"
 #include "report/Report.h"
 #include "report/TextExport.h"
@@ -12,6 +13,8 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+
+#include <cups/cups.h>
 
 namespace lv26 {
 
@@ -65,6 +68,22 @@ QPrinterInfo selectedPrinter(const TReport& report) {
     if (index >= 0 && index < printers.size())
         return printers[index];
     return QPrinterInfo::defaultPrinter();
+}
+
+[[noreturn]] void invalidPrinter() {
+    throw EReportError(QStringLiteral("Printer selected is not valid"));
+}
+
+// Called right after the painter on `device` ended: raises an error naming the printer when
+// the print system did not take the job. Qt hands a system printer's job to CUPS as the
+// painter ends and drops the answer; CUPS keeps the outcome of this thread's last request,
+// which is that one. PDF output never reaches CUPS: its failures show when the file is opened.
+void checkJobTaken(const QPrinter& device) {
+    if (device.outputFormat() != QPrinter::NativeFormat || !device.outputFileName().isEmpty())
+        return;
+    if (cupsLastError() > IPP_STATUS_OK_CONFLICTING)
+        throw EReportError(msg(Message::PrintJobRefused,
+                               {device.printerName(), QString::fromUtf8(cupsLastErrorString())}));
 }
 
 bool rangeHoldsNoPage(const TReportPrinter& printer) {
@@ -156,6 +175,11 @@ void printReportTo(TReport& report, QPrinter& device) {
     progress.show();
     printer.setProgressReceiver(&progress);
     report.Generate(printer);
+    // A cancelled run leaves its job open: the pages made so far are printed now.
+    if (!printer.EndPrintJob())
+        invalidPrinter();
+    if (printer.DevicePages() > 0)
+        checkJobTaken(device);
     if (printer.Status() == TPrinterStatus::Finished && rangeHoldsNoPage(printer))
         throw EReportError(QStringLiteral("Printer is not currently printing"));
 }
@@ -189,9 +213,10 @@ void printStoredPages(TReportPrinter& printer, QPrinter& device) {
                 device.setPageSize(QPageSize(mm / 100.0, QPageSize::Millimeter));
         }
     }
+    // Ended by its destructor when a page fails: the job is closed in every case.
     QPainter painter;
     if (!painter.begin(&device))
-        throw EReportError(QStringLiteral("Printer selected is not valid"));
+        invalidPrinter();
     const int dpi = device.resolution();
     const QPageLayout layout = device.pageLayout();
     // The painter's origin is the printable area's corner; the picture covers the whole sheet.
@@ -202,10 +227,12 @@ void printStoredPages(TReportPrinter& printer, QPrinter& device) {
         const std::optional<QByteArray> page = printer.fetchPage(i);
         if (page)
             playEmf(*page, painter, sheet);
-        if (i < printer.PageCount())
-            device.newPage();
+        if (i < printer.PageCount() && !device.newPage())
+            invalidPrinter();
     }
-    painter.end();
+    if (!painter.end())
+        invalidPrinter();
+    checkJobTaken(device);
 }
 
 // ----- printer setup -----

@@ -122,8 +122,7 @@ TReportPrinter::TReportPrinter(const PrinterInfo& printer)
 
 TReportPrinter::~TReportPrinter() {
     canvas_.reset();
-    if (painter_ && painter_->isActive())
-        painter_->end();
+    EndPrintJob();
 }
 
 void TReportPrinter::applySettings(const TReportPage& page,
@@ -247,18 +246,27 @@ void TReportPrinter::EndDoc() {
         finishPage();
     if (destination_ == TReportDestination::Preview && pages_ && pages_->pageCount() > 0)
         pages_->writeHeader();
-    if (painter_ && painter_->isActive())
-        painter_->end();
+    const bool ended = EndPrintJob();
     status_ = TPrinterStatus::Finished;
+    if (!ended)
+        invalidPrinter();
 }
 
 void TReportPrinter::AbandonDoc() {
     canvas_.reset();
     if (picture_ && picture_->isRecording())
         picture_->endPage();
-    if (painter_ && painter_->isActive())
-        painter_->end();
+    const bool ended = EndPrintJob();
     status_ = TPrinterStatus::Finished;
+    if (!ended)
+        invalidPrinter();
+}
+
+bool TReportPrinter::EndPrintJob() {
+    canvas_.reset();
+    if (painter_ && painter_->isActive() && !painter_->end())
+        jobFailed_ = true;
+    return !jobFailed_;
 }
 
 void TReportPrinter::postProgress(int percent) {

@@ -120,10 +120,20 @@ public:
     // Finishes the page being drawn, if any (appended to the page store or ended on the
     // device; the pages-completed notification is posted), and begins a blank page.
     void NewPage();
-    // Finishes the last page, rewrites the page store's header, status finished.
+    // Finishes the last page, rewrites the page store's header, ends the print job on the
+    // device (EndPrintJob), status finished. Raises "Printer selected is not valid" when the
+    // device could not finish the job (the status is finished all the same).
     void EndDoc();
-    // Throws the page being drawn away (nothing appended, nothing posted), status finished.
+    // Throws the page being drawn away (nothing appended, nothing posted), ends the print job
+    // on the device, status finished. Raises as EndDoc.
     void AbandonDoc();
+    // Pages begun on the printer device by the running or last generation: those inside the
+    // print range. 0 means that no print job was opened.
+    int DevicePages() const { return devicePages_; }
+    // Ends the print job still open on the device, if any: a cancelled generation leaves it
+    // open, EndDoc and AbandonDoc end it. Returns false when the device could not finish the
+    // job, now or when it was ended before.
+    bool EndPrintJob();
     // The page being drawn; null before the first NewPage and after the end.
     ReportCanvas* canvas() const { return canvas_.get(); }
     const report::DeviceMapping& mapping() const { return mapping_; }
@@ -175,6 +185,7 @@ private:
     std::unique_ptr<QPainter> painter_;
     std::shared_ptr<PainterFontCache> deviceFonts_; // kept across the device's pages
     int devicePages_ = 0;                           // pages begun on the device
+    bool jobFailed_ = false;                        // the device could not finish the job
     std::unique_ptr<ReportCanvas> canvas_;
     ReportCanvas* observer_ = nullptr;
 };

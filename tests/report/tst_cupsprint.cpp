@@ -13,6 +13,7 @@
 
 #include "PreviewFixture.h"
 
+#include "data/Messages.h"
 #include "report/ReportPrint.h"
 
 #include <QElapsedTimer>
@@ -33,7 +34,8 @@ constexpr int kJobTimeoutMs = 60000;
 constexpr int kBlock = 8;
 constexpr int kGreyStep = 32;
 const QString kQueue = QStringLiteral("Lv26-Letter");
-const QString kA4Queue = QStringLiteral("Lv26-A4"); // offers A4 only
+const QString kA4Queue = QStringLiteral("Lv26-A4");               // offers A4 only
+const QString kRejectingQueue = QStringLiteral("Lv26-Rejecting"); // takes no job
 
 QString runTool(const QString& tool, const QStringList& args, int* exitCode = nullptr,
                 QString* errors = nullptr,
@@ -156,6 +158,16 @@ QStringList missingInOrder(const QString& text, const QStringList& names) {
             missing << name;
     }
     return missing;
+}
+
+// The message of the error `action` raises; empty when it raises none.
+QString errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return {};
 }
 
 std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
@@ -405,6 +417,42 @@ private Q_SLOTS:
                                                         .arg(printed.pageSize.width())
                                                         .arg(printed.pageSize.height())));
         QCOMPARE(printed.pages, previewPages);
+    }
+
+    // A queue that refuses the job: the print is an error that names the printer, never a
+    // silent success, for the generated listing and for loaded pages alike; the report and
+    // the preview stay usable.
+    void aRefusedJobIsAnError() {
+        if (!cups_.available())
+            QSKIP("needs CUPS");
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        applyPrintChoices(f.report(), 1, kRejectingQueue, QAbstractPrintDialog::AllPages, 0, 0);
+        // The print system's reason follows.
+        const QString refused = msg(Message::PrintJobRefused, {kRejectingQueue, QString()});
+        const QString generated = errorOf([&] { PrintAction(f.report()); });
+        QVERIFY2(generated.startsWith(refused) && generated.size() > refused.size(),
+                 qPrintable(generated));
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+
+        const QString saved = f.path(QStringLiteral("refused.QRP"));
+        QString loaded;
+        int pagesAfter = 0;
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(saved);
+            form->loadReportFile(saved);
+            loaded = errorOf([&] { printStoredPages(*form->printer(), f.report()); });
+            pagesAfter = form->printer()->PageCount();
+        });
+        QVERIFY2(loaded.startsWith(refused) && loaded.size() > refused.size(), qPrintable(loaded));
+        QCOMPARE(pagesAfter, 2);
+        // The same report then prints where the queue takes jobs.
+        applyPrintChoices(f.report(), 1, kQueue, QAbstractPrintDialog::AllPages, 0, 0);
+        const QString job = PrivateCups::jobTitle(QStringLiteral("after-refusal"));
+        f.report().ReportTitle = job;
+        QCOMPARE(errorOf([&] { PrintAction(f.report()); }), QString());
+        QCOMPARE(pdfInfo(cups_.waitForOutput(job, files_.path())).pages, 2);
     }
 
 private:

@@ -61,6 +61,16 @@ QStringList paperNames(const QList<TPaperSize>& papers) {
     return names;
 }
 
+// The message of the error `action` raises; empty when it raises none.
+QString errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return {};
+}
+
 std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
@@ -255,6 +265,31 @@ private Q_SLOTS:
         QCOMPARE(pdfPages(pdf), 3);
         QVERIFY(pdfText(pdf, 1).contains(QStringLiteral("SALÁRIO MENSAL")));
         QVERIFY(pdfText(pdf, 3).contains(QStringLiteral("Página 3")));
+    }
+
+    // A PDF file that cannot be created (its folder is a file): the generated print and the
+    // print of loaded pages are errors, and nothing is left running.
+    void aPrintThatCannotBeWrittenIsAnError() {
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        QFile notAFolder(f.path(QStringLiteral("file")));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        const QString unwritable = f.path(QStringLiteral("file/out.pdf"));
+        const QString invalid = QStringLiteral("Printer selected is not valid");
+        QCOMPARE(errorOf([&] { printReportTo(f.report(), *pdfPrinter(unwritable)); }), invalid);
+        QVERIFY(!f.report().busy());
+        QVERIFY(currentReportPrinter(f.report()) == nullptr);
+
+        const QString saved = f.path(QStringLiteral("saved.QRP"));
+        QString loaded;
+        previewAndThen(f.report(), [&](TPreviewForm* form) {
+            form->saveReportFile(saved);
+            form->loadReportFile(saved);
+            loaded = errorOf([&] { printStoredPages(*form->printer(), *pdfPrinter(unwritable)); });
+        });
+        QCOMPARE(loaded, invalid);
+        QVERIFY(!QFile::exists(unwritable));
     }
 
     void printWhileBusyDoesNothing() {
