@@ -176,6 +176,18 @@ bool TCellEditor::isChange(const QKeyEvent* event) const {
     return !text.isEmpty() && text[0].isPrint();
 }
 
+bool TCellEditor::event(QEvent* event) {
+    // Tab and Shift+Tab move between the grid's cells: they never move the focus on.
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && isGridKey(key)) {
+            grid_->handleKey(key);
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
 void TCellEditor::keyPressEvent(QKeyEvent* event) {
     if (isGridKey(event)) {
         grid_->handleKey(event);

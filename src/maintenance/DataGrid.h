@@ -44,6 +44,7 @@ public:
     bool replaceWith(QChar c);
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;

@@ -87,9 +87,11 @@ public:
         QVERIFY(typeKey(k, mods));
     }
     static void type(const QString& text) { typeText(text); }
-    // Clicks `widget` at `pos` (its centre by default) on whatever lies there.
-    static void click(QWidget* widget, QPoint pos = {}, Qt::MouseButton button = Qt::LeftButton) {
-        clickAt(widget, pos, button);
+    // Clicks `widget` at `pos` (its centre by default) on whatever lies there; returns the
+    // widget that got the click.
+    static QWidget* click(QWidget* widget, QPoint pos = {},
+                          Qt::MouseButton button = Qt::LeftButton) {
+        return clickAt(widget, pos, button);
     }
 
     // The centre of `grid`'s cell in shown row `row` (-1: the current row), column `col`
@@ -136,6 +138,26 @@ public:
         timer->start();
         return seen;
     }
+
+    // Answers every modal message box with OK while it lives, keeping the texts shown.
+    class BoxCounter {
+    public:
+        BoxCounter() {
+            timer_.setInterval(10);
+            QObject::connect(&timer_, &QTimer::timeout, [this] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box || !box->isVisible())
+                    return;
+                texts << box->text();
+                box->button(QMessageBox::Ok)->click();
+            });
+            timer_.start();
+        }
+        QStringList texts;
+
+    private:
+        QTimer timer_;
+    };
 
     static TTable* employees() { return Dados->Table1; }
     static TTable* weeks() { return Dados->Table2; }

@@ -200,6 +200,30 @@ private Q_SLOTS:
         QCOMPARE(grid->currentColumn(), int(wMatricula));
     }
 
+    // With the cell editor open, Tab and Shift+Tab still move between cells (applying the
+    // cell); the focus stays in the grid.
+    void tabWithTheEditorOpenMovesBetweenCells() {
+        f.open(1, 2);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wSemana);
+        f.type(QStringLiteral("0")); // week 0 keeps the row first
+        QVERIFY(grid->editorMode());
+        f.key(Qt::Key_Tab);
+        QCOMPARE(grid->currentColumn(), int(wHoras));
+        QCOMPARE(Dados->Table2Semana->AsString(), QStringLiteral("0"));
+        QVERIFY(grid->hasFocus());
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_Tab); // past the last tab stop: the next row
+        QCOMPARE(grid->currentColumn(), int(wMatricula));
+        QCOMPARE(grid->activeRow(), 1);
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(grid->currentColumn(), int(wHoras));
+        QCOMPARE(grid->activeRow(), 0);
+        QVERIFY(grid->hasFocus());
+        QCOMPARE(grid->cellText(0, wSemana), QStringLiteral("0"));
+    }
+
     void escapeRestoresCellThenCancelsRow() {
         f.open(2, 0);
         TDataGrid* grid = Form2->DBGrid1;
