@@ -732,8 +732,8 @@ void TDataGrid::setCurrentColumn(int col) {
 
 // ---- row actions --------------------------------------------------------------------------
 
-void TDataGrid::priorRow() {
-    guarded([this] {
+bool TDataGrid::priorRow() {
+    return guarded([this] {
         if (!link_->Active())
             return;
         TDataSet* dataSet = link_->DataSet();
@@ -745,8 +745,8 @@ void TDataGrid::priorRow() {
     });
 }
 
-void TDataGrid::nextRow() {
-    guarded([this] {
+bool TDataGrid::nextRow() {
+    return guarded([this] {
         if (!link_->Active())
             return;
         TDataSet* dataSet = link_->DataSet();
@@ -807,10 +807,16 @@ void TDataGrid::handleKey(QKeyEvent* event) {
     event->accept();
     switch (event->key()) {
     case Qt::Key_Up:
-        ctrl ? moveBy(-activeRow()) : priorRow();
+        if (ctrl)
+            moveBy(-activeRow());
+        else
+            priorRow();
         return;
     case Qt::Key_Down:
-        ctrl ? moveBy(rowCount() - 1 - activeRow()) : nextRow();
+        if (ctrl)
+            moveBy(rowCount() - 1 - activeRow());
+        else
+            nextRow();
         return;
     case Qt::Key_PageUp:
         moveBy(ctrl ? -activeRow() : -visibleRowCount());
@@ -899,7 +905,10 @@ void TDataGrid::tabKey(bool forward) {
     }
     if (!guarded([this] { applyCell(); }))
         return;
-    forward ? nextRow() : priorRow();
+    // A row that could not be left (a required field, say) has made its own column
+    // current; the first or last column is for a row actually reached.
+    if (!(forward ? nextRow() : priorRow()))
+        return;
     if (target >= 0 && target != currentCol_ && !cellChanged_)
         guarded([&] { setCurrentColumn(target); });
 }

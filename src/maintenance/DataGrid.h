@@ -128,8 +128,10 @@ public:
     bool beginCellChange();
 
     // ---- actions (also reached by keys; each shows its own error) ----------------------
-    void priorRow();
-    void nextRow();
+    // Up and Down: the prior or next row (Down appends past the last). False when the
+    // move failed (its error was shown) and the grid stays on its row.
+    bool priorRow();
+    bool nextRow();
     // Moves the current row by `distance` rows (settling the row first).
     void moveBy(int distance);
     // Asks "Delete record?" and deletes the current row on OK.

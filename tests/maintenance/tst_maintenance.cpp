@@ -330,6 +330,47 @@ private Q_SLOTS:
         QCOMPARE(grid->scrollPosition(), 4);
     }
 
+    // ---- failures while leaving a cell ----------------------------------------------------
+
+    // A post refused for a required field makes that field's column current with its
+    // editor open, whichever key left the row.
+    void failedPostOpensTheNamedColumn_data() {
+        QTest::addColumn<int>("fromCol");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Tab past the last column")
+            << int(cSal_Hora) << int(Qt::Key_Tab) << int(Qt::NoModifier);
+        QTest::newRow("Shift+Tab before the first column")
+            << int(cMatricula) << int(Qt::Key_Backtab) << int(Qt::ShiftModifier);
+        QTest::newRow("Down") << int(cSexo) << int(Qt::Key_Down) << int(Qt::NoModifier);
+        QTest::newRow("Up") << int(cCPF) << int(Qt::Key_Up) << int(Qt::NoModifier);
+    }
+
+    void failedPostOpensTheNamedColumn() {
+        QFETCH(int, fromCol);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        f.open(2, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cMatricula);
+        f.key(Qt::Key_End, Qt::ControlModifier);
+        f.key(Qt::Key_Down);
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        f.type(QStringLiteral("00009"));
+        for (int col = cMatricula; col < fromCol; ++col)
+            f.key(Qt::Key_Tab);
+        QCOMPARE(grid->currentColumn(), fromCol);
+        const int row = grid->activeRow();
+        MaintenanceFixture::BoxCounter boxes;
+        f.key(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("Field 'Nome' must have a value.")});
+        QCOMPARE(f.employees()->State(), DataSetState::Insert);
+        QCOMPARE(grid->activeRow(), row);
+        QCOMPARE(grid->currentColumn(), int(cNome));
+        QVERIFY(grid->editorMode());
+        QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+    }
+
     // ---- the window ---------------------------------------------------------------------
 
     void closingKeyC() {
