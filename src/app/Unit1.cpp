@@ -6,9 +6,11 @@
 #include "ui_Unit1.h"
 #include "widgets/BitBtn.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QShortcut>
 
 namespace lv26 {
@@ -43,8 +45,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TFor
 TForm1::~TForm1() = default;
 
 void TForm1::BitBtn1Click() {
-    if (maintenanceWindow)
-        maintenanceWindow->exec();
+    if (!maintenanceWindow)
+        return;
+    // The window that was active before gets the keyboard again, whatever the platform
+    // activates when the modal window hides.
+    const QPointer<QWidget> previous = QApplication::activeWindow();
+    maintenanceWindow->exec();
+    if (previous && previous->isVisible())
+        previous->activateWindow();
 }
 
 void TForm1::BitBtn3Click() {

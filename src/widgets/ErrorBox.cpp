@@ -2,9 +2,10 @@
 
 #include "engine/Error.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace lv26 {
 
@@ -26,10 +27,14 @@ QString errorBoxText(const QString& message) {
 }
 
 void showErrorBox(const QString& message) {
+    // The box has no owner window, so nothing would give the focus back where it was.
+    const QPointer<QWidget> previous = QApplication::activeWindow();
     QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message),
                     QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
+    if (previous && previous->isVisible())
+        previous->activateWindow();
 }
 
 void handleCurrentException() {

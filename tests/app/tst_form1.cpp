@@ -3,6 +3,7 @@
 // the payroll command.
 
 #include "../widgets/BoxWatcher.h"
+#include "Input.h"
 #include "TablesDir.h"
 #include "app/Application.h"
 #include "app/Help.h"
@@ -143,7 +144,7 @@ private Q_SLOTS:
 
 private:
     void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QTest::keyClick(form_->focusWidget(), key, mods);
+        QVERIFY(test::typeKey(key, mods));
     }
     TBitBtn* focused() const { return qobject_cast<TBitBtn*>(form_->focusWidget()); }
     void openDados(const QString& dir) {
@@ -271,6 +272,7 @@ void TestForm1::escapeOpensMaintenanceFromAnyButton() {
         press(Qt::Key_Escape);
         QCOMPARE(maintenance_.shows, ++expected);
         QVERIFY(form_->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(form_.get())); // the keyboard is back here
     }
     QCOMPARE(previews, 0);
 }
@@ -321,6 +323,7 @@ void TestForm1::enterClicksFocusedButton() {
     press(Qt::Key_Return);
     QCOMPARE(maintenance_.shows, 1);
     QCOMPARE(previews, 0); // BitBtn3's default mark does not take Enter
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     form_->BitBtn3->setFocus();
     press(Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(previews, 1);
@@ -333,8 +336,7 @@ void TestForm1::enterClicksFocusedButton() {
 void TestForm1::closeButtonEndsLoopWithoutMaintenance() {
     form_->show();
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    QTimer::singleShot(0, form_->BitBtn2,
-                       [this] { QTest::mouseClick(form_->BitBtn2, Qt::LeftButton); });
+    QTimer::singleShot(0, form_->BitBtn2, [this] { test::clickAt(form_->BitBtn2); });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!form_->isVisible());
     QCOMPARE(maintenance_.shows, 0); // its OnClick names BitBtn1Click, which never runs
@@ -368,7 +370,7 @@ void TestForm1::helpOpensOnEveryPress() {
     app->setHelpFile(QString());
     QVERIFY(!app->helpCommand(HELP_CONTENTS, 0)); // nothing to ask before a help file is set
 
-    QTest::mouseClick(form_->BitBtn4, Qt::LeftButton);
+    test::clickAt(form_->BitBtn4);
     QCOMPARE(app->helpFile(), QStringLiteral("Lv26.hlp"));
     QVERIFY(helpWindow() && helpWindow()->isVisible());
     QCOMPARE(QFileInfo(helpWindow()->documentPath()).fileName(), QStringLiteral("Lv26.html"));
@@ -378,14 +380,14 @@ void TestForm1::helpOpensOnEveryPress() {
     // Pressed again while open: the same window, shown and on top.
     QPointer<HelpWindow> first = helpWindow();
     form_->activateWindow();
-    QTest::mouseClick(form_->BitBtn4, Qt::LeftButton);
+    test::clickAt(form_->BitBtn4);
     QCOMPARE(helpWindow(), first.data());
     QTRY_VERIFY(first->isActiveWindow());
 
     // Closed by the user, then pressed again: shown again.
     first->close();
     QTRY_VERIFY(!first);
-    QTest::mouseClick(form_->BitBtn4, Qt::LeftButton);
+    test::clickAt(form_->BitBtn4);
     QVERIFY(helpWindow() && helpWindow()->isVisible());
     QCOMPARE(app->helpFile(), QStringLiteral("Lv26.hlp"));
 }
@@ -395,7 +397,7 @@ void TestForm1::missingHelpDocumentIsReportedByHelpWindow() {
     setHelpSearchPath({empty.path()});
     BoxWatcher watcher;
     form_->show();
-    QTest::mouseClick(form_->BitBtn4, Qt::LeftButton);
+    test::clickAt(form_->BitBtn4);
     setHelpSearchPath({helpSourceFolder()});
     QVERIFY(helpWindow() && helpWindow()->isVisible());
     QVERIFY(helpWindow()->documentPath().isEmpty());
@@ -418,7 +420,7 @@ void TestForm1::payrollErrorShowsBoxAndWindowStaysUsable() {
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
     BoxWatcher watcher;
 
-    QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+    test::clickAt(form_->BitBtn3);
     QCOMPARE(watcher.boxes().size(), 1);
     QVERIFY2(watcher.boxes()[0].text.contains(QStringLiteral("Sexo")),
              qPrintable(watcher.boxes()[0].text));
@@ -427,6 +429,7 @@ void TestForm1::payrollErrorShowsBoxAndWindowStaysUsable() {
     QCOMPARE(previews, 0); // no preview after a failed total
 
     QVERIFY(form_->isVisible() && form_->isEnabled());
+    QVERIFY(QTest::qWaitForWindowActive(form_.get())); // the box gave the keyboard back
     form_->BitBtn1->setFocus();
     press(Qt::Key_Return);
     QCOMPARE(maintenance_.shows, 1);
@@ -480,7 +483,7 @@ void TestForm1::closingDuringPayrollGenerationStopsItAndEnds() {
         QTimer::singleShot(0, form_.get(), [&] {
             if (moment == QLatin1String("before"))
                 QTimer::singleShot(0, form_.get(), closeMainWindow);
-            QTest::mouseClick(form_->BitBtn3, Qt::LeftButton);
+            test::clickAt(form_->BitBtn3);
         });
         QCOMPARE(QCoreApplication::exec(), 0);
         qApp->removeEventFilter(&watcher);

@@ -2,6 +2,7 @@
 // rules of a window of buttons, and the application's error box behind OnClick handlers.
 
 #include "BoxWatcher.h"
+#include "Input.h"
 #include "engine/Error.h"
 #include "widgets/BitBtn.h"
 #include "widgets/ErrorBox.h"
@@ -163,7 +164,7 @@ void TestBitBtn::closeKindClosesWindowWithoutOnClick() {
     TBitBtn* close = row.buttons[0];
     close->setKind(TBitBtn::bkClose);
     QSignalSpy onClick(close, &TBitBtn::OnClick);
-    QTest::mouseClick(close, Qt::LeftButton);
+    lv26::test::clickAt(close);
     QVERIFY(!row.window.isVisible());
     QCOMPARE(onClick.count(), 0);
 }
@@ -174,13 +175,13 @@ void TestBitBtn::customKindStoresModalResultThenClicks() {
     int resultSeenByHandler = -1;
     QObject::connect(row.buttons[0], &TBitBtn::OnClick,
                      [&] { resultSeenByHandler = row.window.property("modalResult").toInt(); });
-    QTest::mouseClick(row.buttons[0], Qt::LeftButton);
+    lv26::test::clickAt(row.buttons[0]);
     QCOMPARE(resultSeenByHandler, int(lv26::mrYes));
     QVERIFY(row.window.isVisible()); // a window that is not modal stays open
 
     QSignalSpy other(row.buttons[1], &TBitBtn::OnClick);
     row.buttons[1]->setFocus();
-    QTest::keyClick(row.buttons[1], Qt::Key_Space);
+    lv26::test::typeKey(Qt::Key_Space);
     QCOMPARE(other.count(), 1);
     QCOMPARE(row.window.property("modalResult").toInt(), int(lv26::mrNone));
 }
@@ -202,12 +203,12 @@ void TestBitBtn::helpKindLooksForHelpContext() {
     QList<int> contexts;
     TBitBtn::setHelpContextHandler([&](QWidget*, int context) { contexts.append(context); });
 
-    QTest::mouseClick(help, Qt::LeftButton);
+    lv26::test::clickAt(help);
     QCOMPARE(onClick.count(), 1); // no context anywhere: an ordinary click
     QVERIFY(contexts.isEmpty());
 
     row.window.setProperty("helpContext", 42); // found on a parent
-    QTest::mouseClick(help, Qt::LeftButton);
+    lv26::test::clickAt(help);
     QCOMPARE(onClick.count(), 1);
     QCOMPARE(contexts, QList<int>{42});
     TBitBtn::setHelpContextHandler({});
@@ -218,12 +219,12 @@ void TestBitBtn::enterClicksFocusedButtonOnly() {
     QSignalSpy a(row.buttons[0], &TBitBtn::OnClick), b(row.buttons[1], &TBitBtn::OnClick);
     row.buttons[1]->setDefaultButton(true);
     row.buttons[0]->setFocus();
-    QTest::keyClick(row.buttons[0], Qt::Key_Return);
-    QTest::keyClick(row.buttons[0], Qt::Key_Enter, Qt::KeypadModifier);
+    lv26::test::typeKey(Qt::Key_Return);
+    lv26::test::typeKey(Qt::Key_Enter, Qt::KeypadModifier);
     QCOMPARE(a.count(), 2);
     QCOMPARE(b.count(), 0); // the default mark does not draw Enter away from the focus
-    QTest::keyClick(row.buttons[0], Qt::Key_Return, Qt::ShiftModifier);
-    QTest::keyClick(row.buttons[0], Qt::Key_Return, Qt::ControlModifier);
+    lv26::test::typeKey(Qt::Key_Return, Qt::ShiftModifier);
+    lv26::test::typeKey(Qt::Key_Return, Qt::ControlModifier);
     QCOMPARE(a.count(), 2);
 }
 
@@ -238,15 +239,15 @@ void TestBitBtn::arrowsMoveAmongSiblingsWrapping() {
     } steps[] = {{Qt::Key_Right, 1}, {Qt::Key_Down, 2}, {Qt::Key_Right, 0},
                  {Qt::Key_Left, 2},  {Qt::Key_Up, 1},   {Qt::Key_Up, 0}};
     for (const auto& step : steps) {
-        QTest::keyClick(row.window.focusWidget(), step.key);
+        lv26::test::typeKey(step.key);
         QCOMPARE(row.focused(), step.expected);
     }
-    QTest::keyClick(row.window.focusWidget(), Qt::Key_Right, Qt::AltModifier);
+    lv26::test::typeKey(Qt::Key_Right, Qt::AltModifier);
     QCOMPARE(row.focused(), 0);
 
     // Disabled siblings are passed over.
     row.buttons[1]->setEnabled(false);
-    QTest::keyClick(row.window.focusWidget(), Qt::Key_Right);
+    lv26::test::typeKey(Qt::Key_Right);
     QCOMPARE(row.focused(), 2);
 }
 
@@ -272,18 +273,19 @@ void TestBitBtn::escapeClicksCancelButton() {
     other->setText(QStringLiteral("Outro"));
     other->move(0, 40);
     window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
     QSignalSpy clicks(cancel, &TBitBtn::OnClick);
 
     other->setFocus();
-    QTest::keyClick(other, Qt::Key_Escape);
+    lv26::test::typeKey(Qt::Key_Escape);
     QCOMPARE(clicks.count(), 1);
     for (auto mods : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier})
-        QTest::keyClick(other, Qt::Key_Escape, mods);
+        lv26::test::typeKey(Qt::Key_Escape, mods);
     QCOMPARE(clicks.count(), 1);
 
     cancel->setEnabled(false);
-    QTest::keyClick(other, Qt::Key_Escape);
+    lv26::test::typeKey(Qt::Key_Escape);
     QCOMPARE(clicks.count(), 1);
 }
 
@@ -302,14 +304,14 @@ void TestBitBtn::acceleratorsWithoutAltIgnoreCase() {
     QSignalSpy clicks(describe, &TBitBtn::OnClick);
     QSignalSpy literal(ampersand, &TBitBtn::OnClick);
     ampersand->setFocus();
-    QTest::keyClick(ampersand, Qt::Key_D, Qt::NoModifier);
+    lv26::test::typeKey(Qt::Key_D, Qt::NoModifier);
     QCOMPARE(clicks.count(), 1);
-    QTest::keyClick(ampersand, Qt::Key_D, Qt::ShiftModifier);
+    lv26::test::typeKey(Qt::Key_D, Qt::ShiftModifier);
     QCOMPARE(clicks.count(), 2);
-    QTest::keyClick(ampersand, Qt::Key_D, Qt::AltModifier); // the mnemonic shortcut
+    lv26::test::typeKey(Qt::Key_D, Qt::AltModifier); // the mnemonic shortcut
     QTRY_COMPARE(clicks.count(), 3);
-    QTest::keyClick(ampersand, Qt::Key_D, Qt::ControlModifier);
-    QTest::keyClick(ampersand, Qt::Key_B);
+    lv26::test::typeKey(Qt::Key_D, Qt::ControlModifier);
+    lv26::test::typeKey(Qt::Key_B);
     QCOMPARE(clicks.count(), 3);
     QCOMPARE(literal.count(), 0);
 }
@@ -404,7 +406,7 @@ void TestBitBtn::handlerErrorsShowBoxAndLoopGoesOn() {
                      [] { throw std::runtime_error("disk full"); });
     BoxWatcher watcher;
 
-    QTest::mouseClick(row.buttons[0], Qt::LeftButton);
+    lv26::test::clickAt(row.buttons[0]);
     QCOMPARE(watcher.boxes().size(), 1);
     const ShownBox& box = watcher.boxes()[0];
     QCOMPARE(box.title, lv26::applicationTitle());
@@ -413,14 +415,14 @@ void TestBitBtn::handlerErrorsShowBoxAndLoopGoesOn() {
     QCOMPARE(box.modality, Qt::ApplicationModal);
     QVERIFY(box.parentless);
 
-    QTest::mouseClick(row.buttons[1], Qt::LeftButton);
+    lv26::test::clickAt(row.buttons[1]);
     QCOMPARE(watcher.boxes().size(), 1); // a silent abort shows nothing
 
-    QTest::mouseClick(row.buttons[2], Qt::LeftButton);
+    lv26::test::clickAt(row.buttons[2]);
     QCOMPARE(watcher.boxes().size(), 2);
     QCOMPARE(watcher.boxes()[1].text, QStringLiteral("disk full."));
 
-    QTest::mouseClick(row.buttons[0], Qt::LeftButton); // the window still works
+    lv26::test::clickAt(row.buttons[0]); // the window still works
     QCOMPARE(runs, 2);
     QCOMPARE(watcher.boxes().size(), 3);
 }
