@@ -24,24 +24,33 @@ Qt::KeyboardModifiers modifiersOf(const QKeyEvent* event) {
     return event->modifiers() & ~Qt::KeypadModifier;
 }
 
-// Eats the next mouse press of a widget that was about to take the focus from a grid that
-// refused to let it go, so that the press does not go on to click it.
+// Eats the next mouse press on a widget that was about to take the focus from a grid that
+// refused to let it go, so that the press does not go on to click it. The press goes to
+// the widget under the pointer, which may be a child of the one that took the focus (a
+// grid's viewport), so the whole application is watched until the press has passed.
 class PressEater : public QObject {
 public:
-    explicit PressEater(QWidget* target) : QObject(target) {
-        target->installEventFilter(this);
+    explicit PressEater(QWidget* target) : target_(target) {
+        qApp->installEventFilter(this);
         // A focus change that came from the keyboard brings no press.
         QTimer::singleShot(0, this, &QObject::deleteLater);
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::MouseButtonPress &&
             event->type() != QEvent::MouseButtonDblClick)
             return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !target_ || (widget != target_ && !target_->isAncestorOf(widget)))
+            return false;
+        target_ = nullptr;
         deleteLater();
         return true;
     }
+
+private:
+    QPointer<QWidget> target_;
 };
 
 } // namespace

@@ -29,6 +29,10 @@ QString currentMatricula() {
     return Dados->Table1Matricula->AsString();
 }
 
+TDataGrid* gridNumber(int number) {
+    return number == 1 ? Form2->DBGrid1 : Form2->DBGrid2;
+}
+
 } // namespace
 
 class TestMaintenance : public QObject {
@@ -369,6 +373,44 @@ private Q_SLOTS:
         QCOMPARE(grid->currentColumn(), int(cNome));
         QVERIFY(grid->editorMode());
         QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+    }
+
+    // A value that cannot be stored keeps the focus in its grid, with one error box, when
+    // the other grid is clicked.
+    void failedCellShowsOneBoxWhenTheOtherGridIsClicked_data() {
+        QTest::addColumn<int>("grid");
+        QTest::addColumn<int>("col");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("weeks") << 2 << int(wSemana) << "abc"
+                               << "'abc' is not a valid integer value for field 'Semana'";
+        QTest::newRow("employees")
+            << 1 << int(cSal_Hora) << "x"
+            << "'x' is not a valid floating point value for field 'Sal_Hora'";
+    }
+
+    void failedCellShowsOneBoxWhenTheOtherGridIsClicked() {
+        QFETCH(int, grid);
+        QFETCH(int, col);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        f.open(2, 2);
+        TDataGrid* g = gridNumber(grid);
+        TDataGrid* other = gridNumber(3 - grid);
+        f.focusCell(g, col);
+        f.type(typed);
+        const int otherRow = other->activeRow();
+        {
+            MaintenanceFixture::BoxCounter boxes;
+            f.click(other->viewport(), f.cellPoint(other, 1, 1));
+            QTRY_VERIFY(!boxes.texts.isEmpty());
+            QTest::qWait(100);
+            QCOMPARE(boxes.texts, QStringList{message});
+        }
+        QCOMPARE(Form2->focusWidget(), g->cellEditor());
+        QCOMPARE(g->cellEditor()->text(), typed);
+        QCOMPARE(other->activeRow(), otherRow);
+        QCOMPARE(currentMatricula(), QStringLiteral("00001"));
     }
 
     // ---- the window ---------------------------------------------------------------------
