@@ -1183,11 +1183,11 @@ void TDataGrid::paintTitles(QPainter& p) {
 void TDataGrid::paintRows(QPainter& p) {
     const QPalette& pal = palette();
     const int rows = rowCount();
-    const int shown = std::min(rows + 1, visibleRowCount() + 1);
     const bool focused = hasGridFocus();
     const QColor lineColour = pal.color(QPalette::Mid);
     int saved = link_->Active() ? link_->ActiveRecord() : 0;
-    for (int row = 0; row < shown; ++row) {
+    // Indicator cells for the rows shown only: the area below them stays empty.
+    for (int row = 0; row < rows; ++row) {
         const QRect ind = cellRect(row, -1);
         qDrawShadePanel(&p, ind, pal, false, 1, &pal.brush(QPalette::Button));
         if (row < rows && row == saved)

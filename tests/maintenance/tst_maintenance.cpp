@@ -33,6 +33,16 @@ TDataGrid* gridNumber(int number) {
     return number == 1 ? Form2->DBGrid1 : Form2->DBGrid2;
 }
 
+// Whether every pixel of `rect` in `image` has the same colour.
+bool isPlain(const QImage& image, const QRect& rect) {
+    const QRgb first = image.pixel(rect.topLeft());
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (image.pixel(x, y) != first)
+                return false;
+    return true;
+}
+
 } // namespace
 
 class TestMaintenance : public QObject {
@@ -411,6 +421,25 @@ private Q_SLOTS:
         QCOMPARE(g->cellEditor()->text(), typed);
         QCOMPARE(other->activeRow(), otherRow);
         QCOMPARE(currentMatricula(), QStringLiteral("00001"));
+    }
+
+    // ---- painting -------------------------------------------------------------------------
+
+    // Indicator cells are drawn for the rows shown, and none in the empty area below them.
+    void noIndicatorCellBelowTheLastRow() {
+        f.open(2, 1);
+        for (TDataGrid* grid : {Form2->DBGrid1, Form2->DBGrid2}) {
+            const int rows = grid->rowCount();
+            QVERIFY(rows > 0 && rows < grid->visibleRowCount());
+            const QImage image = grid->viewport()->grab().toImage();
+            const QRect lastIndicator = grid->cellRect(rows - 1, -1);
+            QVERIFY(!isPlain(image, lastIndicator));
+            const QRect below(0, lastIndicator.bottom() + 1, grid->indicatorWidth,
+                              image.height() - lastIndicator.bottom() - 1);
+            QVERIFY2(isPlain(image, below), qPrintable(grid->objectName()));
+            QCOMPARE(image.pixel(below.topLeft()),
+                     image.pixel(image.width() - 1, image.height() - 1));
+        }
     }
 
     // ---- the window ---------------------------------------------------------------------
