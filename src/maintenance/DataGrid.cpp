@@ -127,7 +127,7 @@ QString TCellEditor::rawText() const {
 bool TCellEditor::replaceWith(QChar c) {
     if (mask_.isEmpty()) {
         if (!grid_->currentField() || !grid_->currentField()->IsValidChar(c)) {
-            QApplication::beep();
+            grid_->refuseKey();
             return false;
         }
         if (!grid_->beginCellChange())
@@ -137,7 +137,7 @@ bool TCellEditor::replaceWith(QChar c) {
     }
     const QString empty = mask_.editorText(QString());
     if (!mask_.type(empty, 0, c).accepted) {
-        QApplication::beep();
+        grid_->refuseKey();
         return false;
     }
     if (!grid_->beginCellChange())
@@ -218,6 +218,7 @@ void TCellEditor::keyPressEvent(QKeyEvent* event) {
     if (!grid_->canEditCell()) {
         if (event->matches(QKeySequence::Cut))
             copy();
+        grid_->refuseKey();
         return;
     }
     const QString typed = event->text();
@@ -240,7 +241,7 @@ bool TCellEditor::typeCharacter(QChar c) {
     TField* field = grid_->currentField();
     if (mask_.isEmpty()) {
         if (!field || !field->IsValidChar(c)) {
-            QApplication::beep();
+            grid_->refuseKey();
             return false;
         }
         if (!grid_->beginCellChange())
@@ -256,7 +257,7 @@ bool TCellEditor::typeCharacter(QChar c) {
             text = mask_.clearAt(text, pos);
     }
     if (!mask_.type(text, cursor, c).accepted) {
-        QApplication::beep();
+        grid_->refuseKey();
         return false;
     }
     if (!grid_->beginCellChange())
@@ -316,8 +317,11 @@ bool TCellEditor::maskedKey(QKeyEvent* event) {
 void TCellEditor::inputMethodEvent(QInputMethodEvent* event) {
     // Composed text arrives as characters, under the same rules as typed ones.
     const QString commit = event->commitString();
-    if (commit.isEmpty() || !grid_->canEditCell()) {
-        event->accept();
+    event->accept();
+    if (commit.isEmpty())
+        return;
+    if (!grid_->canEditCell()) {
+        grid_->refuseKey();
         return;
     }
     guarded([&] {
@@ -325,7 +329,6 @@ void TCellEditor::inputMethodEvent(QInputMethodEvent* event) {
             if (!typeCharacter(c))
                 break;
     });
-    event->accept();
 }
 
 void TCellEditor::focusOutEvent(QFocusEvent* event) {
@@ -941,11 +944,18 @@ void TDataGrid::enterKey() {
 }
 
 void TDataGrid::typeKey(QKeyEvent* event) {
-    if (!link_->Active() || !canEditCell())
+    if (!link_->Active() || !canEditCell()) {
+        refuseKey();
         return;
+    }
     const QChar c = event->text().at(0);
     showEditor();
     guarded([&] { editor_->replaceWith(c); });
+}
+
+void TDataGrid::refuseKey() {
+    QApplication::beep();
+    Q_EMIT keyRefused();
 }
 
 // ---- focus ----------------------------------------------------------------------------------

@@ -149,6 +149,9 @@ public:
 Q_SIGNALS:
     // The cell editor was shown or hidden, or the current cell moved.
     void currentCellChanged();
+    // A key was refused, with a beep: the cell may not be changed, or its field or mask does
+    // not take the character.
+    void keyRefused();
 
 protected:
     bool event(QEvent* event) override;
@@ -189,6 +192,8 @@ private:
     void escapeKey();
     void enterKey();
     void typeKey(QKeyEvent* event);
+    // Every refused key ends here: a beep, and keyRefused().
+    void refuseKey();
     void leaveGrid();
     bool hasGridFocus() const;
     bool takeFocus();

@@ -7,6 +7,7 @@
 #include "widgets/Panel.h"
 
 #include <QLocale>
+#include <QSignalSpy>
 
 using namespace lv26;
 using namespace lv26::test;
@@ -305,7 +306,9 @@ private Q_SLOTS:
         f.open(2, 0);
         TDataGrid* grid = Form2->DBGrid1;
         f.focusCell(grid, cCPF);
+        QSignalSpy refused(grid, &TDataGrid::keyRefused);
         f.type(QStringLiteral("123a456789")); // "a" is refused with a beep
+        QCOMPARE(refused.size(), 1);
         QCOMPARE(grid->cellEditor()->text(), QStringLiteral("123.456.789---"));
         f.key(Qt::Key_Down);
         f.key(Qt::Key_Up);
@@ -440,6 +443,34 @@ private Q_SLOTS:
             QCOMPARE(image.pixel(below.topLeft()),
                      image.pixel(image.width() - 1, image.height() - 1));
         }
+    }
+
+    // ---- refused keys ---------------------------------------------------------------------
+
+    // The calculated column takes no typing: each key is refused with a beep, and nothing
+    // else happens, with the editor hidden or shown.
+    void typingOnTheCalculatedColumnBeeps() {
+        f.open(1, 1);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wSal_semanal);
+        const QString shown = grid->cellText(0, wSal_semanal);
+        QSignalSpy refused(grid, &TDataGrid::keyRefused);
+        f.type(QStringLiteral("5"));
+        QCOMPARE(refused.size(), 1);
+        QVERIFY(!grid->editorMode());
+        QVERIFY(!grid->cellChanged());
+        QCOMPARE(f.weeks()->State(), DataSetState::Browse);
+
+        f.key(Qt::Key_F2);
+        QVERIFY(grid->editorMode());
+        const QString editText = grid->cellEditor()->text();
+        f.type(QStringLiteral("5"));
+        f.key(Qt::Key_Backspace);
+        QCOMPARE(refused.size(), 3);
+        QCOMPARE(grid->cellEditor()->text(), editText);
+        QVERIFY(!grid->cellChanged());
+        QCOMPARE(f.weeks()->State(), DataSetState::Browse);
+        QCOMPARE(grid->cellText(0, wSal_semanal), shown);
     }
 
     // ---- the window ---------------------------------------------------------------------
