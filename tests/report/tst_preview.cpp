@@ -227,7 +227,7 @@ private Q_SLOTS:
             TPreviewControl* preview = form->preview();
             QCOMPARE(form->printer()->PageCount(), 10);
             if (focusBy == QLatin1String("page"))
-                clickAt(preview->viewport(), QPoint(5, 5));
+                clickAt(preview->image());
             else if (focusBy == QLatin1String("scroll bar"))
                 clickAt(preview->verticalScrollBar());
             else if (focusBy == QLatin1String("tab"))
