@@ -19,6 +19,8 @@ namespace lv26 {
 namespace {
 
 constexpr int kResizeMargin = 2;
+// The wheel's angle delta of one notch of a mouse wheel: one row.
+constexpr int kWheelNotch = 120;
 
 Qt::KeyboardModifiers modifiersOf(const QKeyEvent* event) {
     return event->modifiers() & ~Qt::KeypadModifier;
@@ -1144,15 +1146,26 @@ void TDataGrid::scrollContentsBy(int, int) {
 
 bool TDataGrid::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::Wheel) {
-        auto* wheel = static_cast<QWheelEvent*>(event);
-        const int steps = wheel->angleDelta().y() / 120;
-        if (steps != 0 && takeFocus())
-            moveBy(-steps);
+        wheelTurned(static_cast<QWheelEvent*>(event)->angleDelta().y());
         return true;
     }
     if (event->type() == QEvent::FontChange)
         updateMetrics();
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+// Touchpads turn the wheel in small steps: they add up to whole notches of 120, one row
+// each; a turn the other way starts afresh.
+void TDataGrid::wheelTurned(int angleDelta) {
+    if (angleDelta == 0 || !takeFocus())
+        return;
+    if ((angleDelta > 0) != (wheelDelta_ > 0))
+        wheelDelta_ = 0;
+    wheelDelta_ += angleDelta;
+    const int notches = wheelDelta_ / kWheelNotch;
+    wheelDelta_ -= notches * kWheelNotch;
+    if (notches != 0)
+        moveBy(-notches);
 }
 
 void TDataGrid::resizeEvent(QResizeEvent* event) {

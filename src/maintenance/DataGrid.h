@@ -213,6 +213,7 @@ private:
     int resizeEdgeAt(const QPoint& pos) const;
     void scrollAction(int action);
     void scrollReleased();
+    void wheelTurned(int angleDelta);
 
     void paintTitles(QPainter& p);
     void paintRows(QPainter& p);
@@ -228,6 +229,8 @@ private:
     bool editorMode_ = false;
     bool cellChanged_ = false;
     bool destroying_ = false;
+    // Wheel turn not yet amounting to a whole notch, in eighths of a degree.
+    int wheelDelta_ = 0;
 
     // Mouse on titles.
     enum class Drag { None, Resize, Move };

@@ -473,6 +473,28 @@ private Q_SLOTS:
         QCOMPARE(grid->cellText(0, wSal_semanal), shown);
     }
 
+    // ---- the mouse wheel ------------------------------------------------------------------
+
+    // Small wheel steps (touchpads) add up: four of 30 move one row, as one of 120 does.
+    void smallWheelStepsAddUp() {
+        f.open(10, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cNome);
+        for (int i = 0; i < 3; ++i) {
+            wheelAt(grid->viewport(), -30);
+            QCOMPARE(currentMatricula(), QStringLiteral("00001"));
+        }
+        wheelAt(grid->viewport(), -30);
+        QCOMPARE(currentMatricula(), QStringLiteral("00002"));
+        wheelAt(grid->viewport(), -120);
+        QCOMPARE(currentMatricula(), QStringLiteral("00003"));
+        wheelAt(grid->viewport(), -240);
+        QCOMPARE(currentMatricula(), QStringLiteral("00005"));
+        for (int i = 0; i < 4; ++i)
+            wheelAt(grid->viewport(), 30);
+        QCOMPARE(currentMatricula(), QStringLiteral("00004"));
+    }
+
     // ---- the window ---------------------------------------------------------------------
 
     void closingKeyC() {
