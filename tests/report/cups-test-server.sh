@@ -33,9 +33,15 @@ command -v cupsd >/dev/null || unavailable "cupsd not installed"
 [ -x $system_bin/daemon/cups-exec ] || unavailable "$system_bin/daemon/cups-exec missing"
 [ -x $system_bin/filter/pstops ] || unavailable "the CUPS PostScript filters are not installed"
 [ -d /usr/share/cups/mime ] || unavailable "/usr/share/cups/mime missing"
+command -v setpriv >/dev/null || unavailable "setpriv not installed"
+# An enforced AppArmor profile of cupsd lets it run no backend of ours.
+profiles=/sys/kernel/security/apparmor/profiles
+if [ -r $profiles ] && grep -q '^/usr/sbin/cupsd (enforce)' $profiles; then
+    unavailable "AppArmor confines cupsd to the system's backends"
+fi
 
 socket=$top/cups.sock
-# A local socket's path is limited to 107 bytes.
+# A local socket's path holds at most 107 bytes.
 [ ${#socket} -lt 100 ] || failed "the path of $socket is too long for a socket"
 
 if [ "$(id -u)" -eq 0 ]; then
