@@ -17,6 +17,8 @@ protected:
     void DataSetChanged() override { table_->masterChanged(); }
     void DataSetScrolled(int) override { table_->masterChanged(); }
     void EditingChanged() override { table_->masterChanged(); }
+    // The master's buffered rows changed in number (a control was resized), not its row.
+    void LayoutChanged() override {}
     void RecordChanged(TField* field) override {
         if (!field || field->FieldName().compare(table_->masterFields_, Qt::CaseInsensitive) == 0)
             table_->masterChanged();

@@ -93,7 +93,10 @@ protected:
         if (!grid_->destroying_)
             grid_->linkEditingChanged();
     }
-    void LayoutChanged() override { DataSetChanged(); }
+    void LayoutChanged() override {
+        if (!grid_->destroying_)
+            grid_->linkLayoutChanged();
+    }
     void UpdateData() override {
         if (!grid_->destroying_)
             grid_->applyCell();
@@ -615,6 +618,16 @@ void TDataGrid::linkDataChanged() {
         bindFields();
     cellChanged_ = false;
     reloadShownEditor();
+    updateScrollBars();
+    updateEditorGeometry();
+    viewport()->update();
+}
+
+// The buffered rows changed in number (the grid or another control of the same data source
+// was resized), not in content: the cell being typed and its flag stay.
+void TDataGrid::linkLayoutChanged() {
+    if (columnCount() > 0 && !columns_.front().field && !columns_.front().fieldName.isEmpty())
+        bindFields();
     updateScrollBars();
     updateEditorGeometry();
     viewport()->update();

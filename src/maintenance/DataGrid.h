@@ -183,6 +183,7 @@ private:
     void linkActiveChanged();
     void linkDataChanged();
     void linkScrolled();
+    void linkLayoutChanged();
     void linkRecordChanged(TField* field);
     void linkEditingChanged();
     bool linkFocusControl(TField* field);

@@ -347,6 +347,61 @@ private Q_SLOTS:
         QCOMPARE(grid->scrollPosition(), 4);
     }
 
+    // ---- what is not a change of the data -------------------------------------------------
+
+    // A change of a grid's row count (the window enlarged, maximized, or narrowed until a
+    // horizontal scroll bar takes a row) keeps the typed text and the cell-changed flag.
+    void resizingKeepsTheTypedCell_data() {
+        QTest::addColumn<int>("grid");
+        QTest::addColumn<int>("col");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("resize");
+        QTest::newRow("weeks, taller") << 2 << int(wHoras) << "55"
+                                       << "taller";
+        QTest::newRow("weeks, maximized") << 2 << int(wHoras) << "55"
+                                          << "maximized";
+        QTest::newRow("weeks, narrower") << 2 << int(wHoras) << "55"
+                                         << "narrower";
+        QTest::newRow("employees, narrower") << 1 << int(cNome) << "Ana"
+                                             << "narrower";
+    }
+
+    void resizingKeepsTheTypedCell() {
+        QFETCH(int, grid);
+        QFETCH(int, col);
+        QFETCH(QString, typed);
+        QFETCH(QString, resize);
+        f.open(3, 3);
+        TDataGrid* g = gridNumber(grid);
+        TDataSet* table = grid == 1 ? f.employees() : f.weeks();
+        f.focusCell(g, col);
+        f.type(typed);
+        QVERIFY(g->cellChanged());
+        const int rows = g->visibleRowCount();
+        const int employeeRows = Form2->DBGrid1->visibleRowCount();
+        if (resize == QLatin1String("taller"))
+            Form2->resize(Form2->width(), Form2->height() + 100);
+        else if (resize == QLatin1String("maximized"))
+            Form2->showMaximized();
+        else
+            Form2->resize(Form2->minimumSizeHint().width(), Form2->height());
+        QTRY_VERIFY(g->visibleRowCount() != rows);
+        if (resize == QLatin1String("narrower")) // the employee grid's rows change as well
+            QVERIFY(Form2->DBGrid1->visibleRowCount() != employeeRows);
+
+        QCOMPARE(g->cellEditor()->text(), typed);
+        QVERIFY(g->cellChanged());
+        QVERIFY(g->editorMode());
+        QCOMPARE(table->State(), DataSetState::Edit);
+        QCOMPARE(Form2->focusWidget(), g->cellEditor());
+        QCOMPARE(g->cellEditor()->geometry(),
+                 g->cellRect(g->activeRow(), col).adjusted(1, 1, -1, -1));
+        f.key(Qt::Key_Down);
+        QCOMPARE(table->State(), DataSetState::Browse);
+        f.key(Qt::Key_Up);
+        QCOMPARE(g->currentField()->DisplayText(), typed);
+    }
+
     // ---- failures while leaving a cell ----------------------------------------------------
 
     // A post refused for a required field makes that field's column current with its
