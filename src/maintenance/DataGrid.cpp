@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
 #include <QTimer>
@@ -19,6 +20,8 @@ namespace lv26 {
 namespace {
 
 constexpr int kResizeMargin = 2;
+// The line edit's own limit on a text's length.
+constexpr int kUnlimitedLength = 32767;
 // The wheel's angle delta of one notch of a mouse wheel: one row.
 constexpr int kWheelNotch = 120;
 
@@ -54,6 +57,50 @@ protected:
 private:
     QPointer<QWidget> target_;
 };
+
+// Whether `text` is an editor text of `mask`: one character per position, each literal in
+// its place and every other position blank or holding a character it accepts.
+bool fitsMask(const TEditMask& mask, const QString& text) {
+    if (text.size() != mask.length())
+        return false;
+    const QString blank = mask.editorText(QString());
+    for (int pos = 0; pos < mask.length(); ++pos) {
+        const bool fits = mask.isLiteral(pos)
+                              ? text[pos] == blank[pos]
+                              : text[pos] == mask.blankChar() || mask.accepts(pos, text[pos]);
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
+// Lays a change that the line edit made to the masked text `before` back into the mask.
+// `edited` is the text afterwards and `cursor` its cursor, which stands after whatever went
+// in: the characters removed are cleared (literals stay), the characters inserted are typed
+// over the positions from where they went in, and any the mask refuses are dropped.
+TEditMask::Typed layIntoMask(const TEditMask& mask, const QString& before, const QString& edited,
+                             int cursor) {
+    const int oldSize = int(before.size());
+    const int newSize = int(edited.size());
+    // What follows the cursor is the old text's tail; what precedes the change, its head.
+    const int maxTail = std::min(oldSize, std::max(0, newSize - cursor));
+    int tail = 0;
+    while (tail < maxTail && before[oldSize - 1 - tail] == edited[newSize - 1 - tail])
+        ++tail;
+    const int maxHead = std::min(oldSize, newSize) - tail;
+    int head = 0;
+    while (head < maxHead && before[head] == edited[head])
+        ++head;
+    TEditMask::Typed result{true, before, head};
+    for (int pos = head; pos < oldSize - tail; ++pos)
+        result.text = mask.clearAt(result.text, pos);
+    for (const QChar c : edited.mid(head, newSize - tail - head)) {
+        const TEditMask::Typed typed = mask.type(result.text, result.cursor, c);
+        if (typed.accepted)
+            result = typed;
+    }
+    return result;
+}
 
 } // namespace
 
@@ -116,13 +163,59 @@ TCellEditor::TCellEditor(TDataGrid* grid) : QLineEdit(grid->viewport()), grid_(g
     setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(false);
     setDragEnabled(false);
+    connect(this, &QLineEdit::textChanged, this, &TCellEditor::textWasChanged);
     hide();
+}
+
+void TCellEditor::setLimits(const TEditMask& mask, int maxLength) {
+    const QScopedValueRollback quiet(quiet_, true);
+    mask_ = mask;
+    // A masked text keeps its length; what the line edit inserts into it by its own paths
+    // must reach textWasChanged() whole, to be typed over the mask's positions there.
+    setMaxLength(mask_.isEmpty() ? maxLength : kUnlimitedLength);
+    accepted_ = text();
 }
 
 void TCellEditor::loadRaw(const QString& raw) {
     const QString text = mask_.isEmpty() ? raw : mask_.editorText(raw);
     if (text != this->text())
-        setText(text);
+        setTextQuietly(text, int(text.size()));
+    accepted_ = text;
+}
+
+void TCellEditor::setTextQuietly(const QString& text, int cursor) {
+    const QScopedValueRollback quiet(quiet_, true);
+    setText(text);
+    setCursorPosition(cursor);
+}
+
+// Every change of the text not made by the editor itself: the first one of a cell puts the
+// table into editing (or is undone when it cannot), and a masked text gets its literals back.
+void TCellEditor::textWasChanged() {
+    if (quiet_)
+        return;
+    QString edited = text();
+    int cursor = cursorPosition();
+    if (!mask_.isEmpty() && !fitsMask(mask_, edited)) {
+        const TEditMask::Typed laid = layIntoMask(mask_, accepted_, edited, cursor);
+        edited = laid.text;
+        cursor = laid.cursor;
+    }
+    if (!grid_->cellChanged()) {
+        // Back to the field's text while the table is asked to edit, which may reload it.
+        setTextQuietly(accepted_, cursor);
+        if (!grid_->canEditCell()) {
+            grid_->refuseKey();
+            return;
+        }
+        bool editing = false;
+        guarded([&] { editing = grid_->beginCellChange(); });
+        if (!editing)
+            return;
+    }
+    if (edited != text())
+        setTextQuietly(edited, cursor);
+    accepted_ = edited;
 }
 
 QString TCellEditor::rawText() const {
@@ -690,14 +783,12 @@ void TDataGrid::showEditor() {
     TField* field = currentField();
     if (!field)
         return;
-    if (!field->EditMask().isEmpty()) {
-        editor_->setMask(TEditMask(field->EditMask()));
-        editor_->setMaxLength(editor_->mask().length());
-    } else {
-        editor_->setMask(TEditMask());
-        editor_->setMaxLength(
-            field->Kind() == FieldKind::String && field->Size() > 0 ? field->Size() : 32767);
-    }
+    if (!field->EditMask().isEmpty())
+        editor_->setLimits(TEditMask(field->EditMask()), 0);
+    else
+        editor_->setLimits(TEditMask(), field->Kind() == FieldKind::String && field->Size() > 0
+                                            ? field->Size()
+                                            : kUnlimitedLength);
     // A change not yet applied survives hiding and showing the editor again.
     if (!cellChanged_)
         reloadEditor();

@@ -27,15 +27,22 @@ class TDataGrid;
 
 // The grid's in-place editor. It owns no data: the grid decides what it may take, loads it
 // from the field and applies it to the field.
+//
+// Every change of its text that does not come from loading it is a change of the cell,
+// however it was made (typing, the line edit's own editing keys, a middle-click paste):
+// the first one puts the table into editing and sets the grid's cell-changed flag, and
+// with a mask the change is laid back into the mask, literals in place.
 class TCellEditor : public QLineEdit {
     Q_OBJECT
 public:
     explicit TCellEditor(TDataGrid* grid);
 
-    // The mask the editor follows (empty: plain text with maxLength()).
-    void setMask(const TEditMask& mask) { mask_ = mask; }
+    // The mask the editor follows, or an empty one for plain text of at most `maxLength`
+    // characters (with a mask, the mask's length is the limit). Not a change of the cell.
+    void setLimits(const TEditMask& mask, int maxLength);
     const TEditMask& mask() const { return mask_; }
     // Puts `raw` (a field's edit text) into the editor, laid into the mask when there is one.
+    // Not a change of the cell.
     void loadRaw(const QString& raw);
     // The text the editor hands to its field: without the literals when masked.
     QString rawText() const;
@@ -54,9 +61,15 @@ private:
     bool maskedKey(QKeyEvent* event);
     bool isChange(const QKeyEvent* event) const;
     bool isGridKey(const QKeyEvent* event) const;
+    void textWasChanged();
+    void setTextQuietly(const QString& text, int cursor);
 
     TDataGrid* grid_;
     TEditMask mask_;
+    // The text as last loaded or accepted as a change of the cell.
+    QString accepted_;
+    // Set while the editor changes its own text (loading, undoing a refused change).
+    bool quiet_ = false;
 };
 
 class TDataGrid : public QAbstractScrollArea {

@@ -6,6 +6,7 @@
 #include "widgets/BitBtn.h"
 #include "widgets/Panel.h"
 
+#include <QClipboard>
 #include <QLocale>
 #include <QSignalSpy>
 
@@ -32,6 +33,12 @@ QString currentMatricula() {
 
 TDataGrid* gridNumber(int number) {
     return number == 1 ? Form2->DBGrid1 : Form2->DBGrid2;
+}
+
+// Whether the platform has the line-editing keys Ctrl+K and Ctrl+U (X has, offscreen not).
+bool hasLineEditingKeys() {
+    return !QKeySequence::keyBindings(QKeySequence::DeleteEndOfLine).isEmpty() &&
+           !QKeySequence::keyBindings(QKeySequence::DeleteCompleteLine).isEmpty();
 }
 
 // Whether every pixel of `rect` in `image` has the same colour.
@@ -400,6 +407,99 @@ private Q_SLOTS:
         QCOMPARE(table->State(), DataSetState::Browse);
         f.key(Qt::Key_Up);
         QCOMPARE(g->currentField()->DisplayText(), typed);
+    }
+
+    // ---- every change of the editor's text is a change of the cell ------------------------
+
+    void lineEditingKeysChangeTheCell() {
+        if (!hasLineEditingKeys())
+            QSKIP("this platform has no line-editing keys (run under X: tst_maintenance_x11)");
+        f.open(1, 2);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_Home);
+        f.key(Qt::Key_Right);
+        f.key(Qt::Key_K, Qt::ControlModifier); // to the end of the line
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("4"));
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(f.weeks()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Return);
+        QCOMPARE(Dados->Table2HorasNaSemana->AsInteger(), 4);
+
+        f.key(Qt::Key_Down); // posts, and the next week is in browse state
+        QCOMPARE(f.weeks()->State(), DataSetState::Browse);
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_U, Qt::ControlModifier); // the whole line
+        QCOMPARE(grid->cellEditor()->text(), QString());
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(f.weeks()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Return);
+        QVERIFY(Dados->Table2HorasNaSemana->IsNull());
+        f.key(Qt::Key_Up);
+        f.key(Qt::Key_Down);
+        QVERIFY(Dados->Table2HorasNaSemana->IsNull());
+    }
+
+    // The same keys in the CPF editor clear digit positions; the literals stay.
+    void lineEditingKeysKeepTheMaskLiterals() {
+        if (!hasLineEditingKeys())
+            QSKIP("this platform has no line-editing keys (run under X: tst_maintenance_x11)");
+        f.open(2, 0);
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cCPF);
+        f.type(QStringLiteral("12345678901"));
+        f.key(Qt::Key_Down);
+        f.key(Qt::Key_Up);
+        QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_Home);
+        for (int i = 0; i < 5; ++i)
+            f.key(Qt::Key_Right);
+        f.key(Qt::Key_K, Qt::ControlModifier);
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("123.4--.------"));
+        QCOMPARE(grid->cellEditor()->cursorPosition(), 5);
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        f.type(QStringLiteral("5"));
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("123.45-.------"));
+        f.key(Qt::Key_Return);
+        QCOMPARE(Dados->Table1CPF->AsString(), QStringLiteral("12345"));
+
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("---.---.------"));
+        f.key(Qt::Key_Return);
+        QVERIFY(Dados->Table1CPF->IsNull());
+    }
+
+    // Middle-click pastes the selection clipboard (where the platform has one).
+    void middleClickPasteChangesTheCell() {
+        if (!QGuiApplication::clipboard()->supportsSelection())
+            QSKIP("this platform has no selection clipboard (run under X: tst_maintenance_x11)");
+        f.open(1, 1);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.key(Qt::Key_F2);
+        f.key(Qt::Key_End);
+        QGuiApplication::clipboard()->setText(QStringLiteral("7"), QClipboard::Selection);
+        QCOMPARE(f.click(grid->cellEditor(), {}, Qt::MiddleButton), grid->cellEditor());
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("407"));
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(f.weeks()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Return);
+        QCOMPARE(Dados->Table2HorasNaSemana->AsInteger(), 407);
+
+        // Into the CPF editor: typed over the digit positions from the point clicked.
+        f.focusCell(Form2->DBGrid1, cCPF);
+        f.key(Qt::Key_F2);
+        QGuiApplication::clipboard()->setText(QStringLiteral("98765"), QClipboard::Selection);
+        QLineEdit* cpf = Form2->DBGrid1->cellEditor();
+        QCOMPARE(f.click(cpf, QPoint(1, cpf->height() / 2), Qt::MiddleButton), cpf);
+        QCOMPARE(cpf->text(), QStringLiteral("987.65-.------"));
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        f.key(Qt::Key_Return);
+        QCOMPARE(Dados->Table1CPF->AsString(), QStringLiteral("98765"));
     }
 
     // ---- failures while leaving a cell ----------------------------------------------------
