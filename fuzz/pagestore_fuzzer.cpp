@@ -1,7 +1,7 @@
 // Loads the input as a report file and fetches its pages in several orders, then copies it.
 // Seeds: tests/data/reportfiles/*.qrp (files written by the page store).
 
-#include "engine/Error.h"
+#include "base/Error.h"
 #include "report/PageStore.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "app/Application.h"
 
 #include "app/Help.h"
+#include "base/Error.h"
 #include "data/Fonts.h"
-#include "engine/Error.h"
 #include "widgets/BitBtn.h"
 #include "widgets/ErrorBox.h"
 

@@ -1,8 +1,8 @@
 #include "data/DataSet.h"
 
+#include "base/Messages.h"
 #include "data/DataSource.h"
 #include "data/Field.h"
-#include "data/Messages.h"
 
 #include <algorithm>
 

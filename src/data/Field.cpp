@@ -1,8 +1,8 @@
 #include "data/Field.h"
 
+#include "base/Messages.h"
 #include "data/DataSet.h"
 #include "data/EditMask.h"
-#include "data/Messages.h"
 
 #include <QLocale>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "data/GeneralValue.h"
 
+#include "base/Messages.h"
 #include "data/Field.h"
-#include "data/Messages.h"
 
 #include <limits>
 

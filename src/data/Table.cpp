@@ -1,8 +1,8 @@
 #include "data/Table.h"
 
+#include "base/Messages.h"
 #include "data/DataSource.h"
 #include "data/Field.h"
-#include "data/Messages.h"
 
 namespace lv26 {
 

@@ -6,7 +6,7 @@
 // EEngineError with a 16-bit code and the engine's text. Everything runs on the calling
 // thread; nothing here knows about fields, row states or widgets.
 
-#include "engine/Error.h"
+#include "base/Error.h"
 
 #include <QList>
 #include <QString>

@@ -1,8 +1,8 @@
 #include "maintenance/Unit2.h"
 
+#include "base/Error.h"
 #include "data/Fonts.h"
 #include "data/Unit3.h"
-#include "engine/Error.h"
 #include "maintenance/DataGrid.h"
 #include "maintenance/RecordNavigator.h"
 #include "ui_Unit2.h"

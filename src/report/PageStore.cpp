@@ -1,6 +1,6 @@
 #include "report/PageStore.h"
 
-#include "engine/Error.h"
+#include "base/Error.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "report/ReportPrint.h"
 
-#include "data/Messages.h"
+#include "base/Messages.h"
 #include "report/ProgressForm.h"
 #include "report/Report.h"
 #include "report/TextExport.h"

@@ -4,7 +4,7 @@
 // of the layout, fonts and frames as the layout stores them, the paper table, and the
 // rounding and device mapping that turn report lengths into device units.
 
-#include "engine/Error.h"
+#include "base/Error.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
 #include "widgets/ErrorBox.h"
 
-#include "engine/Error.h"
+#include "base/Error.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // created "Func.DB" and "Dados.DB", rows appended straight through the engine, and a short
 // way to assert the message of an expected error.
 
-#include "engine/Error.h"
+#include "base/Error.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>

@@ -3,10 +3,10 @@
 // edit-mask helper the cell editor uses.
 
 #include "DataTestSupport.h"
+#include "base/Messages.h"
 #include "data/EditMask.h"
 #include "data/Field.h"
 #include "data/Fonts.h"
-#include "data/Messages.h"
 #include "data/Unit3.h"
 
 #include <QFont>

@@ -13,7 +13,7 @@
 
 #include "PreviewFixture.h"
 
-#include "data/Messages.h"
+#include "base/Messages.h"
 #include "report/ReportPrint.h"
 
 #include <QElapsedTimer>

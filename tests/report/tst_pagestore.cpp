@@ -1,6 +1,6 @@
 // Tests of the page store and the report file it writes (layout: docs/report-file.md).
 
-#include "engine/Error.h"
+#include "base/Error.h"
 #include "report/PageStore.h"
 
 #include <QDir>

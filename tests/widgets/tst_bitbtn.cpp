@@ -3,7 +3,7 @@
 
 #include "BoxWatcher.h"
 #include "Input.h"
-#include "engine/Error.h"
+#include "base/Error.h"
 #include "widgets/BitBtn.h"
 #include "widgets/ErrorBox.h"
 #include "widgets/Panel.h"

@@ -1,6 +1,6 @@
-#include "data/Messages.h"
+#include "base/Messages.h"
 
-#include "engine/Error.h"
+#include "base/Error.h"
 
 #include <QLocale>
 
