@@ -429,6 +429,19 @@ void TCellEditor::inputMethodEvent(QInputMethodEvent* event) {
     });
 }
 
+// Tab never reaches the editor from another control, but a dialog shown again hands its
+// focus widget a Tab focus event, on which a line edit selects its whole text: the next key
+// would replace the typing that waited in the editor. The text and caret stay as they were.
+void TCellEditor::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) {
+        QFocusEvent kept(event->type(), Qt::OtherFocusReason);
+        QLineEdit::focusInEvent(&kept);
+        return;
+    }
+    QLineEdit::focusInEvent(event);
+}
+
 void TCellEditor::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     if (grid_->destroying_)

@@ -53,6 +53,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
 

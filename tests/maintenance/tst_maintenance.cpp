@@ -8,6 +8,7 @@
 
 #include <QClipboard>
 #include <QLocale>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 using namespace lv26;
@@ -407,6 +408,83 @@ private Q_SLOTS:
         QCOMPARE(table->State(), DataSetState::Browse);
         f.key(Qt::Key_Up);
         QCOMPARE(g->currentField()->DisplayText(), typed);
+    }
+
+    // Leaving the window without leaving the grid (another window activated, a box of its
+    // own, the horizontal scroll bar) keeps the cell being typed as it was.
+    void typedCellSurvivesOtherWindowsAndScrolling() {
+        f.open(2, 2);
+        TDataGrid* grid = Form2->DBGrid2;
+        f.focusCell(grid, wHoras);
+        f.type(QStringLiteral("55"));
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QVERIFY(grid->cellChanged());
+        QCOMPARE(QApplication::focusWidget(), grid->cellEditor());
+        f.type(QStringLiteral("6"));
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("556"));
+
+        // The navigator's delete, answered Cancel.
+        auto seen = f.answerBox(QMessageBox::Cancel);
+        f.click(Form2->DBNavigator->button(Nav::nbDelete));
+        QVERIFY(seen->seen);
+        Form2->activateWindow(); // this platform activates no window when the box goes
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+        f.type(QStringLiteral("7"));
+        QCOMPARE(grid->cellEditor()->text(), QStringLiteral("5567"));
+        QVERIFY(grid->cellChanged());
+        f.key(Qt::Key_Escape); // the typing
+        f.key(Qt::Key_Escape); // the row's edit
+
+        // The horizontal scroll bar of a narrow window moves the editor with its cell.
+        Form2->resize(Form2->minimumSizeHint().width(), Form2->height());
+        TDataGrid* employees = Form2->DBGrid1;
+        QScrollBar* bar = employees->horizontalScrollBar();
+        QTRY_VERIFY(bar->isVisible());
+        f.focusCell(employees, cMatricula);
+        f.key(Qt::Key_End);
+        f.type(QStringLiteral("12"));
+        const int value = bar->value();
+        QVERIFY(value > 0);
+        f.click(bar, QPoint(3, bar->height() / 2)); // its left arrow
+        QTRY_VERIFY(bar->value() < value);
+        QCOMPARE(employees->cellEditor()->geometry(),
+                 employees->cellRect(employees->activeRow(), cSal_Hora).adjusted(1, 1, -1, -1));
+        f.type(QStringLiteral("3"));
+        QCOMPARE(employees->cellEditor()->text(), QStringLiteral("123"));
+        QVERIFY(employees->cellChanged());
+    }
+
+    // Closing with Alt+C moves no focus: the typed text waits in the editor, and on the next
+    // showing the typing goes on where it stopped.
+    void typingGoesOnAfterCloseAndReopen() {
+        f.open(2, 0);
+        f.focusCell(Form2->DBGrid1, cNome);
+        f.type(QStringLiteral("Nova"));
+        f.key(Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(!Form2->isVisible());
+        QCOMPARE(f.employees()->State(), DataSetState::Edit);
+        bool reopened = false;
+        QTimer::singleShot(3000, Form2, [] { Form2->close(); }); // a failed step ends the loop
+        QTimer::singleShot(0, [&] {
+            QVERIFY(QTest::qWaitForWindowActive(Form2));
+            TDataGrid* grid = Form2->DBGrid1;
+            QVERIFY(grid->editorMode());
+            QVERIFY(grid->cellChanged());
+            QCOMPARE(Form2->focusWidget(), grid->cellEditor());
+            f.type(QStringLiteral("s"));
+            QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Novas"));
+            reopened = true;
+            Form2->close();
+        });
+        Form2->exec();
+        QVERIFY(reopened);
     }
 
     // ---- every change of the editor's text is a change of the cell ------------------------
