@@ -50,23 +50,14 @@ void TTable::setMasterSource(TDataSource* source) {
 }
 
 std::unique_ptr<engine::Cursor> TTable::openCursor() {
-    engine::start();
-    const engine::TableDescription description = engine::describe(tableName_);
-    const QString index = chooseIndex(description);
-    std::unique_ptr<engine::Cursor> cursor;
-    bool readOnly = requestReadOnly_;
-    if (!readOnly) {
-        try {
-            cursor = engine::open(tableName_, index, engine::OpenMode::ReadWrite);
-        } catch (const EEngineError& error) {
-            if (error.code() != engine::readOnlyCode())
-                throw;
-            readOnly = true;
-        }
-    }
-    if (!cursor)
-        cursor = engine::open(tableName_, index, engine::OpenMode::ReadOnly);
-    setReadOnlyFlag(readOnly || cursor->isReadOnly());
+    QString index;
+    std::unique_ptr<engine::Cursor> cursor = engine::open(
+        tableName_,
+        [this, &index](const engine::TableDescription& description) {
+            return index = chooseIndex(description);
+        },
+        requestReadOnly_ ? engine::OpenMode::ReadOnly : engine::OpenMode::ReadWriteElseReadOnly);
+    setReadOnlyFlag(cursor->isReadOnly());
     bindFields(cursor->description());
     indexName_ = index;
     rangeSet_ = false;

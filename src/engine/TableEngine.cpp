@@ -168,23 +168,50 @@ TableDescription describe(const QString& tableName) {
     return readSchema(*db, tableName, path).description;
 }
 
+namespace {
+
+struct OpenedFile {
+    std::unique_ptr<Database> db;
+    bool readOnly = true;
+};
+
+// Opens the database of the table file at `path` as `mode` asks. A file that cannot be
+// written fails a ReadWrite open (ReadOnlyTable) and is opened read-only for
+// ReadWriteElseReadOnly.
+OpenedFile openTableFile(const QString& path, const QString& tableName, OpenMode mode) {
+    if (mode == OpenMode::ReadWrite)
+        requireWritableFile(path, tableName);
+    else if (mode == OpenMode::ReadOnly || !writable(path) || !writable(folderOf(path)))
+        return {openDatabase(path, tableName, true), true};
+    auto db = openDatabase(path, tableName, false);
+    if (sqlite3_db_readonly(db->handle(), "main") != 1)
+        return {std::move(db), false};
+    if (mode == OpenMode::ReadWrite)
+        raise(codes::ReadOnlyTable,
+              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
+    db.reset(); // the storage refuses writing though the file's rights allow it: read it
+    return {openDatabase(path, tableName, true), true};
+}
+
+} // namespace
+
 std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName, OpenMode mode) {
+    return open(
+        tableName, [&indexName](const TableDescription&) { return indexName; }, mode);
+}
+
+std::unique_ptr<Cursor> open(const QString& tableName, const IndexChooser& chooseIndex,
+                             OpenMode mode) {
     start();
     const QString path = tablePath(tableName);
     checkTableFile(path);
-    const bool readOnly = mode == OpenMode::ReadOnly;
-    if (!readOnly)
-        requireWritableFile(path, tableName);
-    auto db = openDatabase(path, tableName, readOnly);
-    if (!readOnly && sqlite3_db_readonly(db->handle(), "main") == 1)
-        raise(codes::ReadOnlyTable,
-              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
-    SchemaDetail schema = readSchema(*db, tableName, path);
-    IndexDetail index = findIndex(schema, indexName, tableName);
-    if (!readOnly)
-        prepareForWriting(*db);
-    return std::make_unique<SqliteCursor>(std::move(db), std::move(schema), std::move(index),
-                                          readOnly, path);
+    OpenedFile file = openTableFile(path, tableName, mode);
+    SchemaDetail schema = readSchema(*file.db, tableName, path);
+    IndexDetail index = findIndex(schema, chooseIndex(schema.description), tableName);
+    if (!file.readOnly)
+        prepareForWriting(*file.db);
+    return std::make_unique<SqliteCursor>(std::move(file.db), std::move(schema), std::move(index),
+                                          file.readOnly, path);
 }
 
 // --- Creating and filling ---------------------------------------------------------------

@@ -63,7 +63,9 @@ private:
     bool valid_ = false;
 };
 
-enum class OpenMode { ReadWrite, ReadOnly };
+// ReadWriteElseReadOnly opens read-write when the file can be written and read-only when it
+// can only be read; the cursor's isReadOnly() tells which it got.
+enum class OpenMode { ReadWrite, ReadOnly, ReadWriteElseReadOnly };
 
 // Error codes the engine raises; SQLite's own result codes are mapped onto these.
 // errorText() gives the engine's text for each.
@@ -110,9 +112,21 @@ TableDescription describe(const QString& tableName);
 
 // Opens a cursor over `tableName` ordered by the index named `indexName` (as describe()
 // reports it), shared with other cursors and processes. ReadWrite on a file that cannot be
-// written throws EEngineError with code readOnlyCode(); the caller may then open ReadOnly.
+// written throws EEngineError with code readOnlyCode(); ReadWriteElseReadOnly opens it
+// read-only instead.
 // The cursor starts before the first row. Never reads the whole table.
 std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName, OpenMode mode);
+
+// Names the index a cursor is to follow, given the table's description (an index name as the
+// description reports it). May throw; the open then fails with that error.
+using IndexChooser = std::function<QString(const TableDescription&)>;
+
+// As open() above, reading the file once: the table is described from the opening that the
+// cursor keeps, and the cursor follows the index `chooseIndex` names from that description
+// (called once, before any index is checked). The cursor's description() is the one the
+// chooser was given.
+std::unique_ptr<Cursor> open(const QString& tableName, const IndexChooser& chooseIndex,
+                             OpenMode mode);
 
 // Code of the error open() raises when a table can only be read.
 quint16 readOnlyCode();

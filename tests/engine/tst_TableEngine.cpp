@@ -149,6 +149,8 @@ private Q_SLOTS:
 
     void readOnlyFileOpensReadOnly();
     void readOnlyFolderOpensReadOnly();
+    void readWriteElseReadOnlyTakesWhatTheFileAllows();
+    void openChoosesTheIndexFromTheDescriptionItReads();
 
     void badFilesFailCleanly_data();
     void badFilesFailCleanly();
@@ -659,6 +661,93 @@ void TestTableEngine::readOnlyFolderOpensReadOnly() {
     Row row;
     QVERIFY(cursor->next(row) && cursor->next(row) && !cursor->next(row));
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), before);
+}
+
+void TestTableEngine::readWriteElseReadOnlyTakesWhatTheFileAllows() {
+    addEmployees({"00001", "00002"});
+    {
+        auto cursor = openFunc(OpenMode::ReadWriteElseReadOnly);
+        QVERIFY(!cursor->isReadOnly());
+        cursor->insertRow(employee("00003"));
+        QCOMPARE(cursor->rowCount(), qint64(3));
+        cursor->deleteCurrent();
+    }
+    Row row;
+    QFile::setPermissions(func(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    {
+        auto cursor = openFunc(OpenMode::ReadWriteElseReadOnly);
+        QVERIFY(cursor->isReadOnly());
+        QVERIFY(cursor->next(row) && cursor->next(row) && !cursor->next(row));
+        cursor->moveToBof();
+        cursor->next(row);
+        QCOMPARE(errorCode([&] { cursor->lockCurrent(row); }), readOnlyCode());
+    }
+    QFile::setPermissions(func(), QFile::ReadOwner | QFile::WriteOwner);
+
+    const QStringList before = QDir(dir_.path()).entryList(QDir::Files);
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner);
+    auto cursor = openFunc(OpenMode::ReadWriteElseReadOnly);
+    QVERIFY(cursor->isReadOnly());
+    QVERIFY(cursor->next(row) && cursor->next(row) && !cursor->next(row));
+    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files), before);
+}
+
+void TestTableEngine::openChoosesTheIndexFromTheDescriptionItReads() {
+    const QString path = dir_.filePath(QStringLiteral("Other.DB"));
+    sql(path, "CREATE TABLE o (Nome CHAR(10), Sem SMALLINT);"
+              "CREATE INDEX ByNome ON o (Nome);"
+              "CREATE INDEX BySem ON o (Sem DESC);"
+              "CREATE INDEX BySemUp ON o (Sem, Nome);"
+              "INSERT INTO o VALUES ('b', 1), ('a', 3), ('c', 2);");
+    const TableDescription described = describe(path);
+    QStringList given;
+    int calls = 0;
+    const IndexChooser lastUsable = [&](const TableDescription& d) {
+        ++calls;
+        for (const IndexInfo& i : d.indexes)
+            given << i.name + QLatin1Char(':') + i.fields;
+        return d.indexes.last().name;
+    };
+    for (OpenMode mode :
+         {OpenMode::ReadWrite, OpenMode::ReadOnly, OpenMode::ReadWriteElseReadOnly}) {
+        calls = 0;
+        given.clear();
+        auto cursor = open(path, lastUsable, mode);
+        QCOMPARE(calls, 1);
+        QCOMPARE(given.size(), described.indexes.size());
+        QCOMPARE(cursor->description().columns.size(), described.columns.size());
+        QCOMPARE(cursor->description().indexes.size(), described.indexes.size());
+        QCOMPARE(cursor->description().indexes.last().name, QStringLiteral("BySemUp"));
+        QStringList order;
+        Row row;
+        while (cursor->next(row))
+            order << row[0].toString();
+        QCOMPARE(order, QStringList({"b", "c", "a"}));
+    }
+
+    // The chooser's own error, or the engine's for the index it names, fails the open.
+    QString message;
+    const auto refuse = [](const TableDescription&) -> QString {
+        throw EDatabaseError(QStringLiteral("no index for Sexo"));
+    };
+    try {
+        open(path, refuse, OpenMode::ReadWriteElseReadOnly);
+        QFAIL("the chooser's error did not fail the open");
+    } catch (const EEngineError&) {
+        QFAIL("the chooser's error was replaced by the engine's");
+    } catch (const EDatabaseError& e) {
+        QCOMPARE(e.message(), QStringLiteral("no index for Sexo"));
+    }
+    const auto descending = [](const TableDescription&) { return QStringLiteral("BySem"); };
+    QCOMPARE(errorCode([&] { open(path, descending, OpenMode::ReadWriteElseReadOnly); }),
+             codes::IndexNotUsable);
+    // A file that is no table is refused before any choice.
+    calls = 0;
+    QCOMPARE(errorCode([&] {
+                 open(dir_.filePath(QStringLiteral("None.DB")), lastUsable, OpenMode::ReadOnly);
+             }),
+             codes::TableNotFound);
+    QCOMPARE(calls, 0);
 }
 
 void TestTableEngine::badFilesFailCleanly_data() {
