@@ -432,6 +432,11 @@ void TDataSet::checkRequiredFields() {
 
 // ---- the window -------------------------------------------------------------------------
 
+qint64 TDataSet::StoredRowCount() const {
+    checkActive();
+    return cursor_->rowCount();
+}
+
 void TDataSet::setActiveRecord(int index) {
     if (index >= 0 && index < recordCount_)
         activeRecord_ = index;

@@ -144,6 +144,10 @@ public:
     void setActiveRecord(int index);
     // Rows buffered (including a new row being inserted).
     int RecordCount() const { return recordCount_; }
+    // Rows stored within the range in force (the whole table when there is none), counted by
+    // the storage: no row is read, and the current row and the buffered rows stay as they
+    // are. A new row not yet posted is not counted. Throws when closed.
+    qint64 StoredRowCount() const;
 
     // Rows read through the cursor since the dataset was created (for tests and benchmarks).
     qint64 RowsRead() const { return rowsRead_; }

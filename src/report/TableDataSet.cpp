@@ -2,7 +2,6 @@
 
 #include "data/Field.h"
 #include "data/Table.h"
-#include "engine/TableEngine.h"
 
 #include <algorithm>
 #include <bit>
@@ -37,9 +36,7 @@ int TableDataSet::recordCount() const {
     auto* table = dynamic_cast<TTable*>(dataSet_);
     if (!table || table->MasterSource())
         return dataSet_->RecordCount();
-    const std::unique_ptr<engine::Cursor> cursor =
-        engine::open(table->TableName(), table->IndexName(), engine::OpenMode::ReadOnly);
-    return int(std::min<qint64>(cursor->rowCount(), std::numeric_limits<int>::max()));
+    return int(std::min<qint64>(table->StoredRowCount(), std::numeric_limits<int>::max()));
 }
 
 int TableDataSet::fieldIndex(const QString& fieldName) const {

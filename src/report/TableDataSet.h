@@ -23,8 +23,9 @@ public:
     void first() override;
     void next() override;
     bool eof() const override;
-    // For a TTable, the rows of its table file counted through a cursor of its own (the
-    // dataset's current row is not moved); for other datasets, the rows the dataset holds.
+    // For a TTable without a master, the rows of its table file as the storage counts them
+    // (no row is read, the current row is not moved); for other datasets, the rows the
+    // dataset holds.
     int recordCount() const override;
     int fieldIndex(const QString& fieldName) const override;
     ReportFieldKind fieldKind(int index) const override;

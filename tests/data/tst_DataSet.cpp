@@ -481,6 +481,39 @@ private Q_SLOTS:
         QCOMPARE(current(), QStringLiteral("00007"));
     }
 
+    // The rows stored within the range, counted without reading them or moving: a master
+    // table counts its whole file, a detail table its master's rows, and rows that another
+    // writer stored count at once.
+    void storedRowCountReadsNoRow() {
+        TableFolder::addWeeks({TableFolder::week("00002", 1, 40), TableFolder::week("00002", 2, 40),
+                               TableFolder::week("00002", 3, 40),
+                               TableFolder::week("00003", 1, 8)});
+        openWith(30);
+        RecordingLink grid;
+        grid.setBufferCount(10);
+        grid.setDataSource(dados_->DataSource1);
+        t1()->MoveBy(1);
+        QCOMPARE(current(), QStringLiteral("00002"));
+        const qint64 read = t1()->RowsRead() + dados_->Table2->RowsRead();
+        grid.events.clear();
+        QCOMPARE(t1()->StoredRowCount(), qint64(30));
+        QCOMPARE(dados_->Table2->StoredRowCount(), qint64(3));
+        QCOMPARE(t1()->RowsRead() + dados_->Table2->RowsRead(), read);
+        QCOMPARE(grid.events, QStringList());
+        QCOMPARE(current(), QStringLiteral("00002"));
+        QCOMPARE(grid.ActiveRecord(), 1);
+        QCOMPARE(t1()->RecordCount(), 10);
+
+        TableFolder::addEmployees({TableFolder::employee("00031")});
+        QCOMPARE(t1()->StoredRowCount(), qint64(31));
+        t1()->Next();
+        QCOMPARE(dados_->Table2->StoredRowCount(), qint64(1));
+
+        t1()->Close();
+        QCOMPARE(errorOf([&] { t1()->StoredRowCount(); }),
+                 QStringLiteral("Cannot perform this operation on a closed dataset"));
+    }
+
     void refreshSeesOtherWriters() {
         openWith(1);
         TTable other;
