@@ -79,6 +79,9 @@ public:
         dir_.reset();
     }
 
+    // The temporary folder of the tables (open() must have run).
+    QString folder() const { return dir_->path(); }
+
     static QString matricula(int n) { return QStringLiteral("%1").arg(n, 5, 10, QLatin1Char('0')); }
 
     // Keys and characters go where a person's go: to the widget that has the focus at that

@@ -3,13 +3,18 @@
 
 #include "MaintenanceFixture.h"
 
+#include "ChildProcess.h"
+
 #include "widgets/BitBtn.h"
 #include "widgets/Panel.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <csignal>
 
 using namespace lv26;
 using namespace lv26::test;
@@ -551,6 +556,38 @@ private Q_SLOTS:
         QVERIFY(Dados->Table1CPF->IsNull());
     }
 
+    // A change that cannot start an edit (another program holds the row's lock) shows the
+    // error and is undone, by a typed character or by the line edit's own keys alike.
+    void changeOnALockedRowIsUndone() {
+        f.open(2, 0);
+        QProcess* holder =
+            startChildProcess(this, {QStringLiteral("--hold-lock"), f.folder(), f.matricula(1)});
+        QCOMPARE(holder->readAllStandardOutput().trimmed(), QByteArray("locked"));
+        const auto release = qScopeGuard([holder] {
+            ::kill(pid_t(holder->processId()), SIGKILL);
+            holder->waitForFinished(10000);
+        });
+        TDataGrid* grid = Form2->DBGrid1;
+        f.focusCell(grid, cNome);
+        const auto refusedOnce = [&](auto change) {
+            MaintenanceFixture::BoxCounter boxes;
+            change();
+            QCOMPARE(boxes.texts.size(), 1);
+            QVERIFY(
+                boxes.texts.first().startsWith(QStringLiteral("Record locked by another user")));
+            // Where no window manager gives the activation back once the box is gone.
+            Form2->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(Form2));
+            QCOMPARE(grid->cellEditor()->text(), QStringLiteral("Func 1"));
+            QVERIFY(!grid->cellChanged());
+            QCOMPARE(f.employees()->State(), DataSetState::Browse);
+        };
+        refusedOnce([this] { f.type(QStringLiteral("x")); });
+        if (!hasLineEditingKeys())
+            QSKIP("this platform has no line-editing keys (run under X: tst_maintenance_x11)");
+        refusedOnce([this] { f.key(Qt::Key_U, Qt::ControlModifier); });
+    }
+
     // Middle-click pastes the selection clipboard (where the platform has one).
     void middleClickPasteChangesTheCell() {
         if (!QGuiApplication::clipboard()->supportsSelection())
@@ -818,5 +855,16 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestMaintenance)
+int main(int argc, char** argv) {
+    // The other program of the locked-row test: it holds an employee's row lock until killed.
+    if (argc == 4 && qstrcmp(argv[1], "--hold-lock") == 0) {
+        QCoreApplication app(argc, argv);
+        QDir::setCurrent(app.arguments().value(2));
+        return holdEmployeeRowLock(QStringLiteral("Func.DB"), app.arguments().value(3));
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestMaintenance test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_maintenance.moc"
