@@ -306,7 +306,7 @@ void TCellEditor::keyPressEvent(QKeyEvent* event) {
         end(false);
         return;
     }
-    // Undo and redo would change the text behind the cell-changed flag.
+    // No undo history of the line edit's own: Esc is the way back to the field's value.
     if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo))
         return;
     if (!isChange(event)) {
@@ -1330,7 +1330,7 @@ void TDataGrid::paintRows(QPainter& p) {
     for (int row = 0; row < rows; ++row) {
         const QRect ind = cellRect(row, -1);
         qDrawShadePanel(&p, ind, pal, false, 1, &pal.brush(QPalette::Button));
-        if (row < rows && row == saved)
+        if (row == saved)
             paintIndicator(p, ind);
     }
     p.save();
