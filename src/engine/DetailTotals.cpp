@@ -2,6 +2,7 @@
 // of its detail rows (summed up front from one scan of the detail table), written back in
 // runs of rows, each run one write transaction.
 
+#include "base/Messages.h"
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
 #include "engine/TableEngine.h"
@@ -365,8 +366,8 @@ bool DetailTotalsRun::take(MasterRow& master, const Visitor& visit) {
             changed |= quint64(1) << i;
     }
     if (changed & (quint64(1) << keyColumn_))
-        raise(codes::InvalidValue, {QStringLiteral("Table: ") + pass_.masterTable,
-                                    QStringLiteral("Field: ") + keyColumn.name});
+        raise(codes::InvalidValue, {msg(Message::EngineAtTable, {pass_.masterTable}),
+                                    msg(Message::EngineAtField, {keyColumn.name})});
     run_ << Pending{master.rowId, changed, std::move(master.row)};
     return true;
 }

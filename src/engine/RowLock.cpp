@@ -1,5 +1,6 @@
 #include "engine/RowLock.h"
 
+#include "base/Messages.h"
 #include "engine/Sqlite.h"
 
 #include <QFile>
@@ -27,7 +28,7 @@ void RowLockFile::open(const QString& tablePath, const QString& tableName) {
     fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         raise(codes::AccessDenied,
-              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path,
+              {msg(Message::EngineAtTable, {tableName}), msg(Message::EngineAtFile, {path}),
                QString::fromLocal8Bit(std::strerror(errno))});
     }
 }
@@ -67,13 +68,13 @@ bool RowLockFile::tryLock(qint64 rowId) {
 
 bool RowLockFile::tryLockSpan(qint64 firstRowId, qint64 count) {
     if (fd_ < 0)
-        raise(codes::GeneralError, {QStringLiteral("Table: ") + tableName_});
+        raise(codes::GeneralError, {msg(Message::EngineAtTable, {tableName_})});
     if (setLock(fd_, F_WRLCK, lockOffset(firstRowId), off_t(count)) == 0)
         return true;
     if (errno == EAGAIN || errno == EACCES)
         return false;
-    raise(codes::IoError,
-          {QStringLiteral("Table: ") + tableName_, QString::fromLocal8Bit(std::strerror(errno))});
+    raise(codes::IoError, {msg(Message::EngineAtTable, {tableName_}),
+                           QString::fromLocal8Bit(std::strerror(errno))});
 }
 
 void RowLockFile::unlock(qint64 rowId) {

@@ -1,5 +1,7 @@
 #include "engine/Sqlite.h"
 
+#include "base/Messages.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
@@ -12,14 +14,17 @@ namespace lv26::engine::detail {
 void raise(quint16 code, const QStringList& stack) {
     QString text = engine::errorText(code);
     if (text.isEmpty())
-        text =
-            QStringLiteral("Table engine error $%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+        text = msg(Message::EngineErrorCode, {hexCode(code)});
     QStringList lines{text};
     for (const QString& entry : stack) {
         if (!entry.isEmpty() && !lines.contains(entry))
             lines << entry;
     }
     throw EEngineError(code, lines.join(QLatin1Char('\n')));
+}
+
+QString hexCode(quint16 code) {
+    return QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0'));
 }
 
 quint16 codeForSqlite(int rc) {
@@ -158,7 +163,7 @@ void Database::open(const QString& path, const QString& tableName, bool readOnly
         QString message = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
         sqlite3_close_v2(db_);
         db_ = nullptr;
-        raise(codeForSqlite(rc), {QStringLiteral("File: ") + path, message});
+        raise(codeForSqlite(rc), {msg(Message::EngineAtFile, {path}), message});
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 5000);
@@ -187,7 +192,7 @@ void Database::fail(int rc, const QString& context) const {
     }
     if ((rc & 0xff) == SQLITE_CONSTRAINT || rc == SQLITE_NOMEM)
         sqliteMessage.clear(); // the engine's own text says it all
-    raise(codeForSqlite(rc), {QStringLiteral("Table: ") + tableName_, context, sqliteMessage});
+    raise(codeForSqlite(rc), {msg(Message::EngineAtTable, {tableName_}), context, sqliteMessage});
 }
 
 // --- Statement --------------------------------------------------------------------------
@@ -294,7 +299,7 @@ ColumnInfo parseDeclaredType(const QString& name, const QString& declared) {
 namespace {
 
 [[noreturn]] void notATable(const QString& path, const QString& reason) {
-    raise(codes::NotATable, {QStringLiteral("File: ") + path, reason});
+    raise(codes::NotATable, {msg(Message::EngineAtFile, {path}), reason});
 }
 
 // Runs a query that the schema reading needs; a failure means the file is not usable.
@@ -336,13 +341,11 @@ QString findSingleTable(const Database& db, const QString& path) {
         sql = columnText(list.handle(), 1);
     }
     if (names.isEmpty())
-        notATable(path, QStringLiteral("The file holds no table."));
+        notATable(path, msg(Message::EngineNoTableInFile));
     if (names.size() > 1)
-        notATable(
-            path,
-            QStringLiteral("The file holds %1 tables; a table file holds one.").arg(names.size()));
+        notATable(path, msg(Message::EngineTablesInFile, {names.size()}));
     if (sql.simplified().startsWith(QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive))
-        notATable(path, QStringLiteral("The table is a virtual table."));
+        notATable(path, msg(Message::EngineVirtualTable));
     return names.first();
 }
 
@@ -358,7 +361,7 @@ void readColumns(const Database& db, SchemaDetail& schema, const QString& path,
         QString type = columnText(info.handle(), 1);
         static const QStringList reserved{"rowid", "_rowid_", "oid"};
         if (reserved.contains(name.toLower()))
-            notATable(path, QStringLiteral("Column '%1' hides the row identity.").arg(name));
+            notATable(path, msg(Message::EngineColumnHidesRowId, {name}));
         schema.description.columns << parseDeclaredType(name, type);
         if (sqlite3_column_int(info.handle(), 2) > 0) {
             ++pkColumns;
@@ -367,7 +370,7 @@ void readColumns(const Database& db, SchemaDetail& schema, const QString& path,
         }
     }
     if (schema.description.columns.isEmpty())
-        notATable(path, QStringLiteral("The table has no columns."));
+        notATable(path, msg(Message::EngineNoColumns));
     // A single INTEGER PRIMARY KEY column is the row identity itself: an auto-increment key.
     if (pkColumns == 1 && pkType.compare(QLatin1String("INTEGER"), Qt::CaseInsensitive) == 0) {
         *rowIdAlias = pkName;
@@ -384,7 +387,7 @@ void checkRowIdentity(const Database& db, const SchemaDetail& schema, const QStr
     int rc = sqlite3_prepare_v2(db.handle(), sql.constData(), -1, &stmt, nullptr);
     sqlite3_finalize(stmt);
     if (rc != SQLITE_OK)
-        notATable(path, QStringLiteral("The table has no row identity (WITHOUT ROWID)."));
+        notATable(path, msg(Message::EngineNoRowId));
 }
 
 int columnIndex(const SchemaDetail& schema, const QString& name) {
@@ -482,13 +485,13 @@ SchemaDetail readSchema(const Database& db, const QString& tableName, const QStr
 
 void checkTableFile(const QString& path) {
     QFileInfo info(path);
-    const QString file = QStringLiteral("File: ") + path;
+    const QString file = msg(Message::EngineAtFile, {path});
     if (!info.exists())
         raise(codes::TableNotFound, {file});
     if (info.isDir())
-        raise(codes::NotATable, {file, QStringLiteral("The name is a folder.")});
+        raise(codes::NotATable, {file, msg(Message::EngineNameIsFolder)});
     if (!info.isFile())
-        raise(codes::NotATable, {file, QStringLiteral("The name is not a regular file.")});
+        raise(codes::NotATable, {file, msg(Message::EngineNotRegularFile)});
     // Permission bits count even for a user whom access() lets read anything.
     if (::access(QFile::encodeName(path).constData(), R_OK) != 0 ||
         !(info.permissions() & (QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther)))
@@ -571,8 +574,8 @@ QVariant textValue(const RawValue& raw, int size) {
 }
 
 [[noreturn]] void invalidValue(const ColumnInfo& column, const QVariant& value) {
-    raise(codes::InvalidValue,
-          {QStringLiteral("Field: ") + column.name, QStringLiteral("Value: ") + value.toString()});
+    raise(codes::InvalidValue, {msg(Message::EngineAtField, {column.name}),
+                                msg(Message::EngineAtValue, {value.toString()})});
 }
 
 } // namespace

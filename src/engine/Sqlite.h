@@ -17,6 +17,9 @@ namespace lv26::engine::detail {
 // by line breaks.
 [[noreturn]] void raise(quint16 code, const QStringList& stack = {});
 
+// `code` as four upper-case hexadecimal digits ("2A06").
+QString hexCode(quint16 code);
+
 // The engine code for a SQLite result code (extended codes allowed).
 quint16 codeForSqlite(int rc);
 

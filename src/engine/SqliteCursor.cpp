@@ -1,5 +1,7 @@
 #include "engine/SqliteCursor.h"
 
+#include "base/Messages.h"
+
 #include <optional>
 
 namespace lv26::engine::detail {
@@ -23,7 +25,7 @@ SqliteCursor::SqliteCursor(std::unique_ptr<Database> db, SchemaDetail schema, In
 }
 
 void SqliteCursor::raiseHere(quint16 code) const {
-    raise(code, {QStringLiteral("Table: ") + schema_.description.tableName});
+    raise(code, {msg(Message::EngineAtTable, {schema_.description.tableName})});
 }
 
 // --- SQL --------------------------------------------------------------------------------
@@ -525,7 +527,7 @@ bool SqliteCursor::takeLock(qint64 rowId) {
         return false;
     releaseLock();
     if (!locks_.tryLock(rowId)) {
-        raise(codes::RecordLocked, {QStringLiteral("Table: ") + schema_.description.tableName});
+        raise(codes::RecordLocked, {msg(Message::EngineAtTable, {schema_.description.tableName})});
     }
     lockedRowId_ = rowId;
     return true;

@@ -1,5 +1,6 @@
 #include "engine/TableEngine.h"
 
+#include "base/Messages.h"
 #include "engine/Sqlite.h"
 #include "engine/SqliteCursor.h"
 
@@ -22,42 +23,41 @@ QString errorText(quint16 code) {
     case codes::EngineNotFound:
     case codes::EngineLoadFailed:
     case codes::EngineEntryMissing:
-        return QStringLiteral("An error occurred while initializing the database engine: $%1")
-            .arg(QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        return msg(Message::EngineStartFailed, {hexCode(code)});
     case codes::OutOfMemory:
-        return QStringLiteral("Insufficient memory for this operation.");
+        return msg(Message::EngineOutOfMemory);
     case codes::TableNotFound:
-        return QStringLiteral("Table does not exist.");
+        return msg(Message::EngineTableNotFound);
     case codes::NotATable:
-        return QStringLiteral("The file is not a table or is damaged.");
+        return msg(Message::EngineNotATable);
     case codes::AccessDenied:
-        return QStringLiteral("Permission denied: the table file cannot be opened.");
+        return msg(Message::EngineAccessDenied);
     case codes::ReadOnlyTable:
-        return QStringLiteral("Table is read only.");
+        return msg(Message::EngineReadOnlyTable);
     case codes::IndexNotFound:
-        return QStringLiteral("Index does not exist.");
+        return msg(Message::EngineIndexNotFound);
     case codes::IndexNotUsable:
-        return QStringLiteral("Index cannot be used for ordered reading.");
+        return msg(Message::EngineIndexNotUsable);
     case codes::TableExists:
-        return QStringLiteral("Table already exists.");
+        return msg(Message::EngineTableExists);
     case codes::RecordLocked:
-        return QStringLiteral("Record locked by another user.");
+        return msg(Message::EngineRecordLocked);
     case codes::KeyViolation:
-        return QStringLiteral("Key violation.");
+        return msg(Message::EngineKeyViolation);
     case codes::RecordDeleted:
-        return QStringLiteral("Record was deleted by another user.");
+        return msg(Message::EngineRecordDeleted);
     case codes::NoCurrentRecord:
-        return QStringLiteral("No current record.");
+        return msg(Message::EngineNoCurrentRecord);
     case codes::InvalidValue:
-        return QStringLiteral("Value cannot be stored in its column.");
+        return msg(Message::EngineInvalidValue);
     case codes::TableBusy:
-        return QStringLiteral("Table is busy.");
+        return msg(Message::EngineTableBusy);
     case codes::DiskFull:
-        return QStringLiteral("Disk is full.");
+        return msg(Message::EngineDiskFull);
     case codes::IoError:
-        return QStringLiteral("Input/output error on a table file.");
+        return msg(Message::EngineIoError);
     case codes::GeneralError:
-        return QStringLiteral("General table engine error.");
+        return msg(Message::EngineGeneralError);
     default:
         return {};
     }
@@ -123,7 +123,7 @@ void prepareForWriting(Database& db) {
 void requireWritableFile(const QString& path, const QString& tableName) {
     if (!writable(path) || !writable(folderOf(path)))
         raise(codes::ReadOnlyTable,
-              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
+              {msg(Message::EngineAtTable, {tableName}), msg(Message::EngineAtFile, {path})});
 }
 
 const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexName,
@@ -132,12 +132,12 @@ const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexNam
         if (index.info.name.compare(indexName, Qt::CaseInsensitive) != 0)
             continue;
         if (index.info.descending || index.info.expression)
-            raise(codes::IndexNotUsable,
-                  {QStringLiteral("Table: ") + tableName, QStringLiteral("Index: ") + indexName});
+            raise(codes::IndexNotUsable, {msg(Message::EngineAtTable, {tableName}),
+                                          msg(Message::EngineAtIndex, {indexName})});
         return index;
     }
     raise(codes::IndexNotFound,
-          {QStringLiteral("Table: ") + tableName, QStringLiteral("Index: ") + indexName});
+          {msg(Message::EngineAtTable, {tableName}), msg(Message::EngineAtIndex, {indexName})});
 }
 
 } // namespace detail
@@ -188,7 +188,7 @@ OpenedFile openTableFile(const QString& path, const QString& tableName, OpenMode
         return {std::move(db), false};
     if (mode == OpenMode::ReadWrite)
         raise(codes::ReadOnlyTable,
-              {QStringLiteral("Table: ") + tableName, QStringLiteral("File: ") + path});
+              {msg(Message::EngineAtTable, {tableName}), msg(Message::EngineAtFile, {path})});
     db.reset(); // the storage refuses writing though the file's rights allow it: read it
     return {openDatabase(path, tableName, true), true};
 }
@@ -236,7 +236,7 @@ void createTableFile(const QString& path, const char* sql) {
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         raise(errno == EEXIST ? codes::TableExists : codes::AccessDenied,
-              {QStringLiteral("File: ") + path, QString::fromLocal8Bit(std::strerror(errno))});
+              {msg(Message::EngineAtFile, {path}), QString::fromLocal8Bit(std::strerror(errno))});
     }
     ::close(fd);
     try {
@@ -257,11 +257,11 @@ void createTables(const QString& dir) {
     const QFileInfo folder(dir);
     if (!folder.isDir())
         raise(codes::TableNotFound,
-              {QStringLiteral("Folder: ") + dir, QStringLiteral("The folder does not exist.")});
+              {msg(Message::EngineAtFolder, {dir}), msg(Message::EngineFolderMissing)});
     for (const TableSchema& table : tableSchemas) {
         const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(table.fileName));
         if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
-            raise(codes::TableExists, {QStringLiteral("File: ") + path});
+            raise(codes::TableExists, {msg(Message::EngineAtFile, {path})});
     }
     QStringList made;
     try {
@@ -302,7 +302,7 @@ void appendRows(const QString& tableName, const std::function<bool(Row&)>& produ
         Row row;
         while (produce(row)) {
             if (row.size() != columns.size())
-                raise(codes::InvalidValue, {QStringLiteral("Table: ") + tableName});
+                raise(codes::InvalidValue, {msg(Message::EngineAtTable, {tableName})});
             for (int i = 0; i < columns.size(); ++i)
                 insert.bind(i + 1, valueToStore(row[i], columns[i]));
             insert.step();

@@ -3,6 +3,7 @@
 // processes, read-only files and folders, damaged and foreign files (docs/tables.md).
 
 #include "ChildProcess.h"
+#include "engine/Sqlite.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>
@@ -127,6 +128,7 @@ private Q_SLOTS:
     void cleanup();
 
     void describeReportsTheSchema();
+    void errorTextsNameTheCodeInHexadecimal();
     void startRestoresTheCursor();
 
     void readsInIndexOrderWithBlankAndDuplicateKeys();
@@ -200,6 +202,20 @@ void TestTableEngine::describeReportsTheSchema() {
     QString message;
     QCOMPARE(errorCode([&] { createTables(dir_.path()); }, &message), codes::TableExists);
     QCOMPARE(message, QStringLiteral("Table already exists.\nFile: ") + func());
+}
+
+void TestTableEngine::errorTextsNameTheCodeInHexadecimal() {
+    QCOMPARE(errorText(codes::EngineNotFound),
+             QStringLiteral("An error occurred while initializing the database engine: $2108"));
+    QCOMPARE(errorText(codes::EngineEntryMissing),
+             QStringLiteral("An error occurred while initializing the database engine: $2A06"));
+    QCOMPARE(errorText(codes::KeyViolation), QStringLiteral("Key violation."));
+    QVERIFY(errorText(0xABCD).isEmpty());
+    // A code without a text of its own is named in the same form.
+    QString message;
+    QCOMPARE(errorCode([] { detail::raise(0xABCD, {QStringLiteral("Table: Func.DB")}); }, &message),
+             quint16(0xABCD));
+    QCOMPARE(message, QStringLiteral("Table engine error $ABCD\nTable: Func.DB"));
 }
 
 void TestTableEngine::startRestoresTheCursor() {
