@@ -1,6 +1,7 @@
 #include "report/emf/EmfPlayer.h"
 
 #include "report/emf/EmfFormat.h"
+#include "report/emf/EmfReader.h"
 
 #include <QFontMetricsF>
 #include <QImage>
@@ -21,53 +22,6 @@ namespace lv26 {
 using namespace emf;
 
 namespace {
-
-// Thrown inside the player for a record whose fields do not fit its size; turned into
-// EMetafileError at the public boundary.
-struct Malformed {};
-
-// Bounds-checked little-endian access to one record.
-class Reader {
-public:
-    Reader(const uchar* data, quint32 size) : p_(data), size_(size) {}
-    quint32 size() const { return size_; }
-    void need(quint64 offset, quint64 bytes) const {
-        if (offset + bytes > size_)
-            throw Malformed{};
-    }
-    quint32 u32(quint64 off) const {
-        need(off, 4);
-        return qFromLittleEndian<quint32>(p_ + off);
-    }
-    qint32 i32(quint64 off) const { return qint32(u32(off)); }
-    qint16 i16(quint64 off) const {
-        need(off, 2);
-        return qFromLittleEndian<qint16>(p_ + off);
-    }
-    quint16 u16(quint64 off) const { return quint16(i16(off)); }
-    quint8 u8(quint64 off) const {
-        need(off, 1);
-        return p_[off];
-    }
-    float f32(quint64 off) const {
-        need(off, 4);
-        return qFromLittleEndian<float>(p_ + off);
-    }
-    QPointF point32(quint64 off) const { return QPointF(i32(off), i32(off + 4)); }
-    QPointF point16(quint64 off) const { return QPointF(i16(off), i16(off + 2)); }
-    QRectF box(quint64 off) const { // left, top, right, bottom as a normalized rectangle
-        return QRectF(QPointF(i32(off), i32(off + 4)), QPointF(i32(off + 8), i32(off + 12)))
-            .normalized();
-    }
-    const uchar* bytes(quint64 off, quint64 n) const {
-        need(off, n);
-        return p_ + off;
-    }
-
-private:
-    const uchar* p_;
-    quint32 size_;
-};
 
 QColor fromColorRef(quint32 c) {
     return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
@@ -180,16 +134,8 @@ public:
     }
 
     void run() {
-        const auto* data = reinterpret_cast<const uchar*>(bytes_.constData());
-        quint64 offset = qFromLittleEndian<quint32>(data + 4);
-        while (offset + 8 <= header_.bytes) {
-            const quint32 type = qFromLittleEndian<quint32>(data + offset);
-            const quint32 size = qFromLittleEndian<quint32>(data + offset + 4);
-            if (type == EMR_EOF)
-                return;
-            play(type, Reader(data + offset, size));
-            offset += size;
-        }
+        forEachRecord(bytes_, header_,
+                      [this](quint32 type, const RecordReader& r) { play(type, r); });
     }
 
 private:
@@ -254,7 +200,7 @@ private:
         else if (auto* f = std::get_if<FontObj>(o))
             dc_.font = *f;
     }
-    void createPen(const Reader& r) {
+    void createPen(const RecordReader& r) {
         PenObj p;
         p.style = r.u32(12);
         // As a double: the most negative int has no int magnitude.
@@ -263,7 +209,7 @@ private:
         p.cosmetic = p.width == 0;
         store(r.u32(8), p);
     }
-    void extCreatePen(const Reader& r) {
+    void extCreatePen(const RecordReader& r) {
         PenObj p;
         p.style = r.u32(28);
         p.width = r.u32(32);
@@ -281,14 +227,14 @@ private:
         }
         store(r.u32(8), p);
     }
-    void createBrush(const Reader& r) {
+    void createBrush(const RecordReader& r) {
         BrushObj b;
         b.style = r.u32(12);
         b.color = fromColorRef(r.u32(16));
         b.hatch = r.u32(20);
         store(r.u32(8), b);
     }
-    void createFont(const Reader& r) {
+    void createFont(const RecordReader& r) {
         FontObj f;
         f.height = r.i32(12);
         f.escapement = r.i32(20);
@@ -446,7 +392,7 @@ private:
     }
 
     // ---- records -------------------------------------------------------------------------
-    std::vector<QPointF> points(const Reader& r, quint64 countOffset, bool small) const {
+    std::vector<QPointF> points(const RecordReader& r, quint64 countOffset, bool small) const {
         const quint32 n = r.u32(countOffset);
         const quint64 step = small ? 4 : 8;
         r.need(countOffset + 4, n * step);
@@ -493,7 +439,7 @@ private:
         figureOpen_ = kind != EMR_POLYGON;
         paint(toDevice(p), kind == EMR_POLYGON, true);
     }
-    void polyPoly(const Reader& r, bool polygon, bool small) {
+    void polyPoly(const RecordReader& r, bool polygon, bool small) {
         const quint32 polys = r.u32(24);
         const quint32 total = r.u32(28);
         r.need(32, quint64(polys) * 4);
@@ -504,7 +450,7 @@ private:
         for (quint32 i = 0; i < polys; ++i) {
             const quint32 count = r.u32(32 + 4 * quint64(i));
             if (next + count > total)
-                throw Malformed{};
+                throw MalformedRecord{};
             for (quint32 k = 0; k < count; ++k) {
                 const quint64 off = ptsOffset + (next + k) * (small ? 4 : 8);
                 const QPointF pt = small ? r.point16(off) : r.point32(off);
@@ -516,7 +462,7 @@ private:
         }
         paint(toDevice(p), polygon, true);
     }
-    void polyDraw(const Reader& r, bool small) {
+    void polyDraw(const RecordReader& r, bool small) {
         const quint32 n = r.u32(24);
         const quint64 step = small ? 4 : 8;
         r.need(28, quint64(n) * (step + 1));
@@ -556,7 +502,7 @@ private:
         }
         dc_.position = to;
     }
-    void arc(const Reader& r, quint32 kind) {
+    void arc(const RecordReader& r, quint32 kind) {
         const QRectF box = r.box(8);
         const QPointF start = r.point32(24), end = r.point32(32);
         const QPointF c = box.center();
@@ -576,7 +522,7 @@ private:
             p.closeSubpath();
         paint(toDevice(p), kind != EMR_ARC, true);
     }
-    void text(const Reader& r, bool wide) {
+    void text(const RecordReader& r, bool wide) {
         const quint32 graphicsMode = r.u32(24);
         const QPointF ref = r.point32(36);
         const quint32 count = r.u32(44);
@@ -599,7 +545,7 @@ private:
             s.append(wide ? QChar(qFromLittleEndian<quint16>(chars + 2 * i)) : QChar(chars[i]));
         drawText(ref, s, dx, options, rect, graphicsMode);
     }
-    void smallText(const Reader& r) {
+    void smallText(const RecordReader& r) {
         const QPointF ref = r.point32(8);
         const quint32 count = r.u32(16);
         const quint32 options = r.u32(20);
@@ -732,7 +678,7 @@ private:
         }
         painter_->restore();
     }
-    void bitBlt(const Reader& r) {
+    void bitBlt(const RecordReader& r) {
         const QRectF dest(r.i32(24), r.i32(28), r.i32(32), r.i32(36));
         const quint32 rop = r.u32(40);
         const quint32 cbBmi = r.u32(88);
@@ -753,7 +699,7 @@ private:
         inPath_ = wasInPath;
         dc_.brush = saved;
     }
-    void stretchDiBits(const Reader& r);
+    void stretchDiBits(const RecordReader& r);
 
     // Clipping only matters for drawing: the validating pass skips the path arithmetic.
     void combineClip(QPainterPath rgn, quint32 mode) {
@@ -805,7 +751,7 @@ private:
                              QPointF(std::round(d.right()), std::round(d.bottom()))));
         return p;
     }
-    void extSelectClipRgn(const Reader& r) {
+    void extSelectClipRgn(const RecordReader& r) {
         const quint32 cb = r.u32(8);
         const quint32 mode = r.u32(12);
         if (cb == 0) {
@@ -819,7 +765,7 @@ private:
         const quint32 count = r.u32(16 + 8);
         r.need(16 + 32, quint64(count) * 16);
         if (quint64(count) * 16 + 32 > cb)
-            throw Malformed{};
+            throw MalformedRecord{};
         QPainterPath rgn;
         rgn.setFillRule(Qt::WindingFill); // overlapping rectangles add up
         for (quint64 i = 0; i < count && painter_; ++i) {
@@ -832,7 +778,7 @@ private:
         combineClip(rgn, mode);
     }
 
-    bool setWorld(const Reader& r, quint64 off, QTransform& out) const {
+    bool setWorld(const RecordReader& r, quint64 off, QTransform& out) const {
         float v[6];
         for (int i = 0; i < 6; ++i) {
             v[i] = r.f32(off + 4 * quint64(i));
@@ -846,7 +792,7 @@ private:
         return w != 0 && h != 0 && std::isfinite(w) && std::isfinite(h);
     }
 
-    void play(quint32 type, const Reader& r) {
+    void play(quint32 type, const RecordReader& r) {
         switch (type) {
         case EMR_POLYBEZIER:
         case EMR_POLYGON:
@@ -1093,7 +1039,8 @@ private:
 
 // Reads the DIB of a STRETCHDIBITS record (uncompressed 1, 4, 8, 24 and 32 bits per pixel);
 // a null image for anything else.
-QImage readDib(const Reader& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits) {
+QImage readDib(const RecordReader& r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
+               quint32 cbBits) {
     if (cbBmi < 40)
         return {};
     r.need(offBmi, cbBmi);
@@ -1147,7 +1094,7 @@ QImage readDib(const Reader& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, 
     return image;
 }
 
-void Player::stretchDiBits(const Reader& r) {
+void Player::stretchDiBits(const RecordReader& r) {
     r.need(0, 80);
     const QRectF dest(r.i32(24), r.i32(28), r.i32(72), r.i32(76));
     const QRectF source(r.i32(32), r.i32(36), r.i32(40), r.i32(44));
@@ -1168,101 +1115,11 @@ void Player::stretchDiBits(const Reader& r) {
 
 } // namespace
 
-QRectF EmfHeaderInfo::framePx() const {
-    const double umX = deviceUm.width() > 0 ? deviceUm.width() : deviceMm.width() * 1000.0;
-    const double umY = deviceUm.height() > 0 ? deviceUm.height() : deviceMm.height() * 1000.0;
-    const double kx = devicePx.width() * 10.0 / umX; // pixels per 0.01 mm
-    const double ky = devicePx.height() * 10.0 / umY;
-    return QRectF(frame.left * kx, frame.top * ky, (double(frame.right) - frame.left) * kx,
-                  (double(frame.bottom) - frame.top) * ky);
-}
-
-std::optional<quint32> emfByteCount(const char* data, qsizetype size) {
-    if (!data || size < qsizetype(kHeaderBaseSize))
-        return std::nullopt;
-    const auto* p = reinterpret_cast<const uchar*>(data);
-    const quint32 type = qFromLittleEndian<quint32>(p);
-    const quint32 headerSize = qFromLittleEndian<quint32>(p + 4);
-    const quint32 signature = qFromLittleEndian<quint32>(p + 40);
-    const quint32 bytes = qFromLittleEndian<quint32>(p + 48);
-    if (type != EMR_HEADER || signature != kSignature || headerSize < kHeaderBaseSize ||
-        headerSize % 4 != 0 || bytes < headerSize || bytes % 4 != 0 || bytes > 0x7FFFFFF0u)
-        return std::nullopt;
-    return bytes;
-}
-
-std::optional<EmfHeaderInfo> readEmfHeader(const QByteArray& bytes) {
-    const std::optional<quint32> total = emfByteCount(bytes.constData(), bytes.size());
-    if (!total || *total > quint64(bytes.size()))
-        return std::nullopt;
-    const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
-    auto u32 = [p](int off) { return qFromLittleEndian<quint32>(p + off); };
-    auto i32 = [p](int off) { return qFromLittleEndian<qint32>(p + off); };
-    EmfHeaderInfo h;
-    const quint32 headerSize = u32(4);
-    h.bounds = {i32(8), i32(12), i32(16), i32(20)};
-    h.frame = {i32(24), i32(28), i32(32), i32(36)};
-    h.bytes = *total;
-    h.records = u32(52);
-    h.handles = qFromLittleEndian<quint16>(p + 56);
-    h.devicePx = QSize(i32(72), i32(76));
-    h.deviceMm = QSize(i32(80), i32(84));
-    if (h.devicePx.width() <= 0 || h.devicePx.height() <= 0 || h.deviceMm.width() <= 0 ||
-        h.deviceMm.height() <= 0)
-        return std::nullopt;
-
-    const quint32 chars = u32(60);
-    const quint32 offDescription = u32(64);
-    quint64 fixedEnd = headerSize; // where variable data (description, pixel format) starts
-    if (chars > 0) {
-        if (offDescription < kHeaderBaseSize ||
-            quint64(offDescription) + 2 * quint64(chars) > headerSize)
-            return std::nullopt;
-        fixedEnd = std::min<quint64>(fixedEnd, offDescription);
-        for (quint32 i = 0; i < chars; ++i)
-            h.description.append(QChar(qFromLittleEndian<quint16>(p + offDescription + 2 * i)));
-    }
-    if (fixedEnd >= 100 && u32(88) > 0)
-        fixedEnd = std::min<quint64>(fixedEnd, std::max<quint32>(u32(92), 100));
-    // The micrometre size refines the millimetre size; one that contradicts it is ignored.
-    if (fixedEnd >= kHeaderWriterSize && std::abs(i32(100) - h.deviceMm.width() * 1000.0) < 1000 &&
-        std::abs(i32(104) - h.deviceMm.height() * 1000.0) < 1000)
-        h.deviceUm = QSize(i32(100), i32(104));
-    return h;
-}
-
-namespace {
-
-EmfHeaderInfo checkedHeader(const QByteArray& bytes) {
-    const std::optional<EmfHeaderInfo> header = readEmfHeader(bytes);
-    if (!header)
-        throw EMetafileError();
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    quint64 offset = qFromLittleEndian<quint32>(data + 4);
-    bool ended = false;
-    while (offset + 8 <= header->bytes) {
-        const quint32 type = qFromLittleEndian<quint32>(data + offset);
-        const quint32 size = qFromLittleEndian<quint32>(data + offset + 4);
-        if (size < 8 || size % 4 != 0 || offset + size > header->bytes)
-            throw EMetafileError();
-        offset += size;
-        if (type == EMR_EOF) {
-            ended = true;
-            break;
-        }
-    }
-    if (!ended && offset != header->bytes)
-        throw EMetafileError();
-    return *header;
-}
-
-} // namespace
-
 void validateEmf(const QByteArray& bytes) {
-    const EmfHeaderInfo header = checkedHeader(bytes);
+    const EmfHeaderInfo header = readFramedMetafile(bytes);
     try {
         Player(bytes, header, nullptr, QTransform()).run();
-    } catch (const Malformed&) {
+    } catch (const MalformedRecord&) {
         throw EMetafileError();
     }
 }
@@ -1284,7 +1141,7 @@ void playEmf(const QByteArray& bytes, QPainter& painter, const QRectF& target) {
     painter.save();
     try {
         Player(bytes, header, &painter, deviceToTarget * painter.transform()).run();
-    } catch (const Malformed&) {
+    } catch (const MalformedRecord&) {
         // Validated above; a record cannot become malformed between the two passes.
     }
     painter.restore();
