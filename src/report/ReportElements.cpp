@@ -73,6 +73,25 @@ QStringList paragraphs(const QString& text) {
 
 } // namespace
 
+void drawFrame(ReportCanvas& canvas, const report::DeviceMapping& mapping,
+               const TReportFrame& frame, const QRect& box) {
+    if (!frame.anySide())
+        return;
+    const double points = report::kNativePerInch / 72.0 * frame.width;
+    const int barX = roundHalfEven(mapping.factorX * points);
+    const int barY = roundHalfEven(mapping.factorY * points);
+    if (frame.drawTop)
+        canvas.fillRect(QRect(box.left(), box.top(), box.width(), barY), frame.color);
+    if (frame.drawBottom)
+        canvas.fillRect(QRect(box.left(), box.top() + box.height() - barY, box.width(), barY),
+                        frame.color);
+    if (frame.drawLeft)
+        canvas.fillRect(QRect(box.left(), box.top(), barX, box.height()), frame.color);
+    if (frame.drawRight)
+        canvas.fillRect(QRect(box.left() + box.width() - barX, box.top(), barX, box.height()),
+                        frame.color);
+}
+
 // ----- TReportPrintable -----
 
 TReport* TReportPrintable::report() const {
@@ -259,26 +278,7 @@ void TReportCustomText::Print(PrintContext& context, double offsetX, double offs
         y += lineHeight;
     }
     if (!exporting)
-        drawFrame(context, box);
-}
-
-void TReportCustomText::drawFrame(const PrintContext& context, const QRect& box) const {
-    if (!Frame.anySide())
-        return;
-    const double points = report::kNativePerInch / 72.0 * Frame.width;
-    const int barX = roundHalfEven(context.mapping.factorX * points);
-    const int barY = roundHalfEven(context.mapping.factorY * points);
-    ReportCanvas& canvas = *context.canvas;
-    if (Frame.drawTop)
-        canvas.fillRect(QRect(box.left(), box.top(), box.width(), barY), Frame.color);
-    if (Frame.drawBottom)
-        canvas.fillRect(QRect(box.left(), box.top() + box.height() - barY, box.width(), barY),
-                        Frame.color);
-    if (Frame.drawLeft)
-        canvas.fillRect(QRect(box.left(), box.top(), barX, box.height()), Frame.color);
-    if (Frame.drawRight)
-        canvas.fillRect(QRect(box.left() + box.width() - barX, box.top(), barX, box.height()),
-                        Frame.color);
+        drawFrame(canvas, context.mapping, Frame, box);
 }
 
 // ----- TReportDBText -----

@@ -33,6 +33,13 @@ struct PrintContext {
     QString reportTitle;
 };
 
+// Draws the sides of `frame` that are on, for an element's or a band's `box` (device units):
+// a bar of the frame's colour along the inside of each such edge, across the box's full
+// length, round(factor * 254 / 72 * frame width) device units thick, the vertical factor of
+// `mapping` for top and bottom, the horizontal one for left and right.
+void drawFrame(ReportCanvas& canvas, const report::DeviceMapping& mapping,
+               const TReportFrame& frame, const QRect& box);
+
 enum class TElementKind { Label, DBText, Expr, SysData, Shape };
 
 // Base of every element: its name, its four stored lengths (relative to its band) and its
@@ -142,7 +149,6 @@ private:
     void applyAlignToBand();
     double zoomPixelsToNative(double pixels) const;
     int zoomedFontHeight() const;
-    void drawFrame(const PrintContext& context, const QRect& box) const;
 
     std::optional<TReportFont> ownFont_;
     QString text_;

@@ -35,7 +35,6 @@ private:
     bool fits(const TReportBand& band) const;
     // Prints `band` at (current x, current y) when it exists and is enabled.
     void printBand(TReportBand* band);
-    void drawBandFrame(const TReportBand& band, const QRect& rect);
     TReportBand* enabledBand(TBandType type) const;
     void detailLoop();
     void printEmptyReport();
@@ -215,26 +214,8 @@ void ReportGenerator::printBand(TReportBand* band) {
             element->Print(context_, x, y);
     }
     if (!export_)
-        drawBandFrame(*band, rect);
+        drawFrame(*context_.canvas, m, band->Frame, rect);
     currentY_ += roundHalfEven(band->heightNative());
-}
-
-void ReportGenerator::drawBandFrame(const TReportBand& band, const QRect& r) {
-    const TReportFrame& f = band.Frame;
-    if (!f.anySide())
-        return;
-    const double points = report::kNativePerInch / 72.0 * f.width;
-    const int barX = roundHalfEven(context_.mapping.factorX * points);
-    const int barY = roundHalfEven(context_.mapping.factorY * points);
-    ReportCanvas& c = *context_.canvas;
-    if (f.drawTop)
-        c.fillRect(QRect(r.left(), r.top(), r.width(), barY), f.color);
-    if (f.drawBottom)
-        c.fillRect(QRect(r.left(), r.bottom() + 1 - barY, r.width(), barY), f.color);
-    if (f.drawLeft)
-        c.fillRect(QRect(r.left(), r.top(), barX, r.height()), f.color);
-    if (f.drawRight)
-        c.fillRect(QRect(r.right() + 1 - barX, r.top(), barX, r.height()), f.color);
 }
 
 bool ReportGenerator::dispatchAndCheckCancel() {
