@@ -2,6 +2,7 @@
 
 #include "app/Help.h"
 #include "base/Error.h"
+#include "base/Messages.h"
 #include "data/Fonts.h"
 #include "widgets/BitBtn.h"
 #include "widgets/ErrorBox.h"
@@ -136,8 +137,7 @@ QString lastChanceText(const char* className, const QString& message, const void
             .arg(reinterpret_cast<quintptr>(address), int(sizeof(void*) * 2), 16, QLatin1Char('0'))
             .toUpper();
     const QString dot = message.endsWith(u'.') ? QString() : QStringLiteral(".");
-    return QStringLiteral("Exception %1 in module %2 at %3.\n%4%5")
-        .arg(QString::fromLatin1(className), module, at, message, dot);
+    return msg(Message::LastChanceText, {QString::fromLatin1(className), module, at, message, dot});
 }
 
 namespace {
@@ -156,12 +156,14 @@ void showLastChance(const QString& text) {
     const bool noScreen =
         platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
     if (noScreen || qEnvironmentVariableIsSet("LV26_ERRORS_TO_STDERR")) {
-        std::fprintf(stderr, "Application Error\n%s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n%s\n",
+                     msg(Message::ApplicationErrorCaption).toLocal8Bit().constData(),
+                     text.toLocal8Bit().constData());
         std::fflush(stderr);
     }
     if (noScreen)
         return;
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), text,
+    QMessageBox box(QMessageBox::Critical, msg(Message::ApplicationErrorCaption), text,
                     QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
@@ -179,7 +181,7 @@ int lastChance() {
         text = lastChanceText(plainTypeName(error).toLatin1().constData(),
                               QString::fromLocal8Bit(error.what()), &error);
     } catch (...) {
-        text = lastChanceText("Exception", QStringLiteral("Unknown error"), nullptr);
+        text = lastChanceText("Exception", msg(Message::UnknownError), nullptr);
     }
     showLastChance(text);
     return 1;

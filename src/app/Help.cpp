@@ -1,5 +1,7 @@
 #include "app/Help.h"
 
+#include "base/Messages.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -23,17 +25,13 @@ QPointer<HelpWindow>& theWindow() {
 }
 
 QString notFoundText(const QString& helpFile) {
-    return QStringLiteral("<h2>Ajuda indisponível</h2>"
-                          "<p>Não foi possível abrir o arquivo de ajuda <b>%1</b>.</p>"
-                          "<p>Verifique se o documento de ajuda foi instalado junto com o "
-                          "programa e se pode ser lido.</p>")
-        .arg(helpFile.toHtmlEscaped());
+    return msg(Message::HelpNotFound, {helpFile.toHtmlEscaped()});
 }
 
 } // namespace
 
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser) {
-    setWindowTitle(QStringLiteral("Ajuda"));
+    setWindowTitle(msg(Message::HelpCaption));
     setAttribute(Qt::WA_QuitOnClose, false);
     browser_->setOpenExternalLinks(true);
     auto* layout = new QVBoxLayout(this);
@@ -47,12 +45,12 @@ bool HelpWindow::openHelpFile(const QString& helpFile) {
     documentPath_ = helpDocumentFor(helpFile);
     if (documentPath_.isEmpty()) {
         browser_->setHtml(notFoundText(helpFile));
-        setWindowTitle(QStringLiteral("Ajuda - %1").arg(helpFile));
+        setWindowTitle(msg(Message::HelpCaptionForFile, {helpFile}));
         return false;
     }
     browser_->setSource(QUrl::fromLocalFile(documentPath_));
     const QString title = browser_->documentTitle();
-    setWindowTitle(title.isEmpty() ? QStringLiteral("Ajuda") : title);
+    setWindowTitle(title.isEmpty() ? msg(Message::HelpCaption) : title);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Messages.h"
+
 #include <QByteArray>
 #include <QString>
 #include <exception>
@@ -24,7 +26,7 @@ private:
 // A silent abort: ends the current handler without showing anything.
 class EAbort : public Error {
 public:
-    EAbort() : Error(QStringLiteral("Operation aborted")) {}
+    EAbort() : Error(msg(Message::OperationAborted)) {}
     const char* className() const override { return "EAbort"; }
 };
 

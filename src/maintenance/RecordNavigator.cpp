@@ -1,5 +1,6 @@
 #include "maintenance/RecordNavigator.h"
 
+#include "base/Messages.h"
 #include "maintenance/DataGrid.h"
 #include "maintenance/Glyphs.h"
 #include "widgets/ErrorBox.h"
@@ -20,9 +21,11 @@ constexpr int kRepeatInterval = 100; // ms between repeated clicks
 constexpr int kHintDelay = 500;      // ms the mouse rests before a hint shows
 constexpr int kHintDuration = 2500;  // ms a hint stays up
 
-const char* const builtInHints[TRecordNavigator::buttonCount] = {
-    "First record",  "Prior record", "Next record", "Last record", "Insert record",
-    "Delete record", "Edit record",  "Post edit",   "Cancel edit", "Refresh data"};
+constexpr Message builtInHints[TRecordNavigator::buttonCount] = {
+    Message::FirstRecordHint, Message::PriorRecordHint,  Message::NextRecordHint,
+    Message::LastRecordHint,  Message::InsertRecordHint, Message::DeleteRecordHint,
+    Message::EditRecordHint,  Message::PostEditHint,     Message::CancelEditHint,
+    Message::RefreshDataHint};
 
 // Hint timing of the navigator's buttons.
 class HintStyle : public QProxyStyle {
@@ -145,7 +148,7 @@ void TRecordNavigator::setHints(const QStringList& hints) {
 
 QString TRecordNavigator::hintOf(NavigateBtn btn) const {
     const QString own = hints_.value(btn);
-    return own.isEmpty() ? QString::fromLatin1(builtInHints[btn]) : own;
+    return own.isEmpty() ? msg(builtInHints[btn]) : own;
 }
 
 QAbstractButton* TRecordNavigator::button(NavigateBtn btn) const {

@@ -1,6 +1,7 @@
 #include "maintenance/Unit2.h"
 
 #include "base/Error.h"
+#include "base/Messages.h"
 #include "data/Fonts.h"
 #include "data/Unit3.h"
 #include "maintenance/DataGrid.h"
@@ -63,7 +64,7 @@ TForm2::~TForm2() = default;
 
 int TForm2::exec() {
     if (isVisible())
-        throw Error(QStringLiteral("Cannot make a visible window modal"));
+        throw Error(msg(Message::CannotShowModal));
     setWindowModality(Qt::ApplicationModal);
     QDialog::exec();
     return mrCancel;

@@ -1,5 +1,6 @@
 #include "widgets/BitBtn.h"
 
+#include "base/Messages.h"
 #include "widgets/ErrorBox.h"
 
 #include <QApplication>
@@ -25,11 +26,11 @@ std::function<void(QWidget*, int)>& helpContextHandler() {
 QString kindCaption(TBitBtn::Kind kind) {
     switch (kind) {
     case TBitBtn::bkHelp:
-        return QStringLiteral("&Help");
+        return msg(Message::HelpButtonCaption);
     case TBitBtn::bkYes:
-        return QStringLiteral("&Yes");
+        return msg(Message::YesButtonCaption);
     case TBitBtn::bkClose:
-        return QStringLiteral("&Close");
+        return msg(Message::CloseButtonCaption);
     case TBitBtn::bkCustom:
         break;
     }

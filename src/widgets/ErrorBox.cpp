@@ -1,6 +1,7 @@
 #include "widgets/ErrorBox.h"
 
 #include "base/Error.h"
+#include "base/Messages.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -46,7 +47,7 @@ void handleCurrentException() {
     } catch (const std::exception& error) {
         showErrorBox(QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        showErrorBox(QStringLiteral("Unknown error"));
+        showErrorBox(msg(Message::UnknownError));
     }
 }
 
