@@ -136,7 +136,7 @@ public:
             seen->icon = box->icon();
             timer->stop();
             timer->deleteLater();
-            box->button(button)->click();
+            clickAt(box->button(button));
         });
         timer->start();
         return seen;
@@ -152,7 +152,7 @@ public:
                 if (!box || !box->isVisible())
                     return;
                 texts << box->text();
-                box->button(QMessageBox::Ok)->click();
+                clickAt(box->button(QMessageBox::Ok));
             });
             timer_.start();
         }
