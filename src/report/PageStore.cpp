@@ -1,6 +1,7 @@
 #include "report/PageStore.h"
 
 #include "base/Error.h"
+#include "base/Messages.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,12 +28,12 @@ using namespace pagestore;
     throw Error(message);
 }
 
-[[noreturn]] void raiseFileError(const char* text, const QString& fileName) {
-    raise(QString::fromLatin1(text).arg(fileName));
+[[noreturn]] void raiseFileError(Message text, const QString& fileName) {
+    raise(msg(text, {fileName}));
 }
 
 [[noreturn]] void raiseInvalidPicture() {
-    raise(QStringLiteral("Metafile is not valid"));
+    raise(msg(Message::MetafileNotValid));
 }
 
 // The platform's wording for a failed transfer, as the text export reports it too.
@@ -41,13 +42,13 @@ QString ioErrorText(int error) {
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-        return QStringLiteral("Disk full");
+        return msg(Message::DiskFull);
     case EACCES:
     case EPERM:
     case EROFS:
-        return QStringLiteral("File access denied");
+        return msg(Message::FileAccessDenied);
     default:
-        return QStringLiteral("I/O error %1").arg(error);
+        return msg(Message::IoErrorNumber, {error});
     }
 }
 
@@ -149,17 +150,17 @@ TPageStream::~TPageStream() = default;
 std::unique_ptr<TPageStream> TPageStream::openReportFile(const QString& fileName) {
     const QFileInfo info(fileName);
     if (!info.exists())
-        raise(QStringLiteral("File does not exist"));
+        raise(msg(Message::FileDoesNotExist));
     // A FIFO or device would block or never end; only plain files are report files.
     if (!info.isFile())
-        raiseFileError("Cannot open file %1", fileName);
+        raiseFileError(Message::CannotOpenFile, fileName);
     std::unique_ptr<TPageStream> stream(new TPageStream);
     stream->reportFile_ = std::make_unique<QFile>(fileName);
     if (!stream->reportFile_->open(QIODevice::ReadOnly))
-        raiseFileError("Cannot open file %1", fileName);
+        raiseFileError(Message::CannotOpenFile, fileName);
     stream->fd_ = stream->reportFile_->handle();
     if (heldElsewhere(stream->fd_, LOCK_SH))
-        raiseFileError("Cannot open file %1", fileName);
+        raiseFileError(Message::CannotOpenFile, fileName);
     stream->fileSize_ = stream->reportFile_->size();
     stream->storage_ = Storage::ReportFile;
     return stream;
@@ -211,7 +212,7 @@ void TPageStream::spillToTemporaryFile() {
         QDir::tempPath() + QLatin1Char('/') + QLatin1String(kTempFilePrefix) + "XXXXXX";
     auto file = std::make_unique<QTemporaryFile>(nameTemplate);
     if (!file->open())
-        raiseFileError("Cannot create file %1", nameTemplate);
+        raiseFileError(Message::CannotCreateFile, nameTemplate);
     const int fd = file->handle();
     heldElsewhere(fd, LOCK_EX); // only to keep a save from overwriting it
     if (const int error = writeAll(fd, memory_.constData(), memory_.size(), 0))
@@ -272,11 +273,11 @@ std::unique_ptr<TPageList> TPageList::openFile(const QString& fileName) {
     char header[kHeaderSize];
     stream->seek(0);
     if (stream->read(header, kHeaderSize) != kHeaderSize)
-        raiseFileError("File %1 is not a valid report file", fileName);
+        raiseFileError(Message::NotAReportFile, fileName);
     const qint32 pageCount = qFromLittleEndian<qint32>(header + kPageCountOffset);
     const qint64 maxPages = (stream->size() - kHeaderSize) / kMinRecordSize;
     if (pageCount < 1 || pageCount > maxPages)
-        raiseFileError("File %1 is not a valid report file", fileName);
+        raiseFileError(Message::NotAReportFile, fileName);
     return std::unique_ptr<TPageList>(new TPageList(std::move(stream), pageCount));
 }
 
@@ -294,7 +295,7 @@ void TPageList::appendPage(const QByteArray& picture) {
     const qint64 sizeBefore = stream_->size();
     const qint64 headerGrowth = pageCount_ == 0 ? kHeaderSize : 0;
     if (sizeBefore + headerGrowth + kRecordOverhead + pictureSize > kMaxStreamSize)
-        raise(QStringLiteral("The report is too large to be stored"));
+        raise(msg(Message::ReportTooLarge));
     const int page = pageCount_ + 1;
     try {
         if (page == 1)
@@ -454,17 +455,17 @@ void TPageList::copyToFile(const QString& fileName) {
     // files are not affected by it.
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0)
-        raiseFileError("Cannot create file %1", fileName);
+        raiseFileError(Message::CannotCreateFile, fileName);
     FdCloser closer(fd);
     // The file a page store reads (a loaded report, or this store's own file) stays intact.
     if (heldElsewhere(fd, LOCK_EX))
-        raiseFileError("Cannot create file %1", fileName);
+        raiseFileError(Message::CannotCreateFile, fileName);
     struct stat target;
     if (::fstat(fd, &target) != 0)
-        raiseFileError("Cannot create file %1", fileName);
+        raiseFileError(Message::CannotCreateFile, fileName);
     const bool regular = S_ISREG(target.st_mode);
     if (regular && ::ftruncate(fd, 0) != 0)
-        raiseFileError("Cannot create file %1", fileName);
+        raiseFileError(Message::CannotCreateFile, fileName);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     int error = 0;

@@ -1,5 +1,6 @@
 #include "report/ReportLayout.h"
 
+#include "base/Messages.h"
 #include "report/Report.h"
 #include "report/ReportElements.h"
 
@@ -41,56 +42,56 @@ public:
     QJsonValue value(const QString& key) {
         used_.insert(key);
         if (!object_.contains(key))
-            fault(pathOf(key), QStringLiteral("missing"));
+            fault(pathOf(key), msg(Message::LayoutMissing));
         return object_.value(key);
     }
 
     double number(const QString& key, double min, double max) {
         const QJsonValue v = value(key);
         if (!v.isDouble() || !std::isfinite(v.toDouble()))
-            fault(pathOf(key), QStringLiteral("expected a number"));
+            fault(pathOf(key), msg(Message::LayoutExpectedNumber));
         return checkRange(pathOf(key), v.toDouble(), min, max);
     }
 
     int integer(const QString& key, int min, int max) {
         const double d = number(key, min, max);
         if (d != std::floor(d))
-            fault(pathOf(key), QStringLiteral("expected a whole number"));
+            fault(pathOf(key), msg(Message::LayoutExpectedWholeNumber));
         return int(d);
     }
 
     bool boolean(const QString& key) {
         const QJsonValue v = value(key);
         if (!v.isBool())
-            fault(pathOf(key), QStringLiteral("expected true or false"));
+            fault(pathOf(key), msg(Message::LayoutExpectedBoolean));
         return v.toBool();
     }
 
     QString string(const QString& key) {
         const QJsonValue v = value(key);
         if (!v.isString())
-            fault(pathOf(key), QStringLiteral("expected a text"));
+            fault(pathOf(key), msg(Message::LayoutExpectedText));
         return v.toString();
     }
 
     QString name(const QString& key) {
         const QString s = string(key);
         if (s.trimmed().isEmpty())
-            fault(pathOf(key), QStringLiteral("must not be empty"));
+            fault(pathOf(key), msg(Message::LayoutEmptyName));
         return s;
     }
 
     QJsonArray array(const QString& key) {
         const QJsonValue v = value(key);
         if (!v.isArray())
-            fault(pathOf(key), QStringLiteral("expected a list"));
+            fault(pathOf(key), msg(Message::LayoutExpectedList));
         return v.toArray();
     }
 
     Node object(const QString& key) {
         const QJsonValue v = value(key);
         if (!v.isObject())
-            fault(pathOf(key), QStringLiteral("expected an object"));
+            fault(pathOf(key), msg(Message::LayoutExpectedObject));
         return Node(v.toObject(), pathOf(key));
     }
 
@@ -98,11 +99,11 @@ public:
     QList<double> lengths(const QString& key, int count) {
         const QJsonArray a = array(key);
         if (a.size() != count)
-            fault(pathOf(key), QStringLiteral("expected %1 lengths").arg(count));
+            fault(pathOf(key), msg(Message::LayoutExpectedLengths, {count}));
         QList<double> out;
         for (const QJsonValue& v : a) {
             if (!v.isDouble() || !std::isfinite(v.toDouble()))
-                fault(pathOf(key), QStringLiteral("expected %1 lengths").arg(count));
+                fault(pathOf(key), msg(Message::LayoutExpectedLengths, {count}));
             out << checkRange(pathOf(key), v.toDouble(), 0, kMaxLength);
         }
         return out;
@@ -114,14 +115,14 @@ public:
             if (s == QLatin1String(text))
                 return value;
         }
-        fault(pathOf(key), QStringLiteral("unknown value \"%1\"").arg(s));
+        fault(pathOf(key), msg(Message::LayoutUnknownValue, {s}));
     }
 
     // Reports the first key that was never read.
     void finish() const {
         for (auto it = object_.begin(); it != object_.end(); ++it) {
             if (!used_.contains(it.key()))
-                fault(pathOf(it.key()), QStringLiteral("unknown key"));
+                fault(pathOf(it.key()), msg(Message::LayoutUnknownKey));
         }
     }
 
@@ -130,7 +131,8 @@ public:
 private:
     static double checkRange(const QString& path, double v, double min, double max) {
         if (v < min || v > max)
-            fault(path, QStringLiteral("%1 is outside %2 to %3").arg(v).arg(min).arg(max));
+            fault(path, msg(Message::LayoutOutOfRange,
+                            {QString::number(v), QString::number(min), QString::number(max)}));
         return v;
     }
 
@@ -159,7 +161,7 @@ QColor color(Node& node, const QString& key) {
         if (s == QLatin1String(text))
             return QColor::fromRgb(rgb);
     }
-    fault(node.pathOf(key), QStringLiteral("unknown colour \"%1\"").arg(s));
+    fault(node.pathOf(key), msg(Message::LayoutUnknownColour, {s}));
 }
 
 TReportFont font(Node node) {
@@ -178,8 +180,7 @@ TReportFont font(Node node) {
         else if (s == u"strikeOut")
             f.strikeOut = true;
         else
-            fault(node.pathOf(QStringLiteral("style")),
-                  QStringLiteral("unknown style \"%1\"").arg(s));
+            fault(node.pathOf(QStringLiteral("style")), msg(Message::LayoutUnknownStyle, {s}));
     }
     f.color = color(node, QStringLiteral("color"));
     node.finish();
@@ -201,8 +202,7 @@ TReportFrame frame(Node node) {
         else if (s == u"right")
             f.drawRight = true;
         else
-            fault(node.pathOf(QStringLiteral("sides")),
-                  QStringLiteral("unknown side \"%1\"").arg(s));
+            fault(node.pathOf(QStringLiteral("sides")), msg(Message::LayoutUnknownSide, {s}));
     }
     node.finish();
     return f;
@@ -278,8 +278,7 @@ std::unique_ptr<TReportPrintable> textElement(Node& node, const QString& kind,
         sys->Text = node.string(QStringLiteral("text"));
         e = std::move(sys);
     } else {
-        fault(node.pathOf(QStringLiteral("kind")),
-              QStringLiteral("unknown element kind \"%1\"").arg(kind));
+        fault(node.pathOf(QStringLiteral("kind")), msg(Message::LayoutUnknownElementKind, {kind}));
     }
     readTextProperties(node, *e);
     return e;
@@ -288,8 +287,7 @@ std::unique_ptr<TReportPrintable> textElement(Node& node, const QString& kind,
 void element(Node node, TReportBand& band, QSet<QString>& names) {
     const QString name = node.name(QStringLiteral("name"));
     if (names.contains(name.toLower()))
-        fault(node.pathOf(QStringLiteral("name")),
-              QStringLiteral("\"%1\" is used twice").arg(name));
+        fault(node.pathOf(QStringLiteral("name")), msg(Message::LayoutNameUsedTwice, {name}));
     names.insert(name.toLower());
     const QString kind = node.string(QStringLiteral("kind"));
     const QList<double> size = node.lengths(QStringLiteral("size"), 4); // Height, Left, Top, Width
@@ -305,8 +303,7 @@ void element(Node node, TReportBand& band, QSet<QString>& names) {
 void bandOf(Node node, TReport& report, QSet<QString>& names) {
     const QString name = node.name(QStringLiteral("name"));
     if (names.contains(name.toLower()))
-        fault(node.pathOf(QStringLiteral("name")),
-              QStringLiteral("\"%1\" is used twice").arg(name));
+        fault(node.pathOf(QStringLiteral("name")), msg(Message::LayoutNameUsedTwice, {name}));
     names.insert(name.toLower());
     const TBandType type = node.choice<TBandType>(QStringLiteral("bandType"),
                                                   {{"btTitle", TBandType::btTitle},
@@ -331,11 +328,11 @@ void bandOf(Node node, TReport& report, QSet<QString>& names) {
         band->setFont(font(node.object(QStringLiteral("font"))));
     const QJsonArray elements = node.array(QStringLiteral("elements"));
     if (elements.size() > kMaxItems)
-        fault(node.pathOf(QStringLiteral("elements")), QStringLiteral("too many elements"));
+        fault(node.pathOf(QStringLiteral("elements")), msg(Message::LayoutTooManyElements));
     for (qsizetype i = 0; i < elements.size(); ++i) {
         const QString path = node.pathOf(QStringLiteral("elements[%1]").arg(i));
         if (!elements[i].isObject())
-            fault(path, QStringLiteral("expected an object"));
+            fault(path, msg(Message::LayoutExpectedObject));
         element(Node(elements[i].toObject(), path), *band, names);
     }
     node.finish();
@@ -357,9 +354,9 @@ void page(Node node, TReport& report) {
         p.setNative(TReportPage::Value(i), v[i]);
     const QString path = node.pathOf(QStringLiteral("values"));
     if (v[TReportPage::TopMarginV] + v[TReportPage::BottomMarginV] >= v[TReportPage::LengthV])
-        fault(path, QStringLiteral("the margins leave no room on the page's length"));
+        fault(path, msg(Message::LayoutNoRoomOnLength));
     if (v[TReportPage::LeftMarginV] + v[TReportPage::RightMarginV] >= v[TReportPage::WidthV])
-        fault(path, QStringLiteral("the margins leave no room on the page's width"));
+        fault(path, msg(Message::LayoutNoRoomOnWidth));
     node.finish();
 }
 
@@ -374,8 +371,7 @@ void options(Node& node, TReport& report) {
         else if (s == u"Compression")
             report.Options.Compression = true;
         else
-            fault(node.pathOf(QStringLiteral("options")),
-                  QStringLiteral("unknown option \"%1\"").arg(s));
+            fault(node.pathOf(QStringLiteral("options")), msg(Message::LayoutUnknownOption, {s}));
     }
 }
 
@@ -392,9 +388,9 @@ void printerSettings(Node node, TReport& report) {
 
 void readReport(Node root, TReport& report) {
     if (root.string(QStringLiteral("format")) != u"lv26-report-layout")
-        fault(QStringLiteral("format"), QStringLiteral("not a report layout"));
+        fault(QStringLiteral("format"), msg(Message::LayoutNotALayout));
     if (root.integer(QStringLiteral("version"), 0, 1000) != 1)
-        fault(QStringLiteral("version"), QStringLiteral("unsupported version"));
+        fault(QStringLiteral("version"), msg(Message::LayoutUnsupportedVersion));
     report.Name = root.name(QStringLiteral("name"));
     report.DataSetName = root.string(QStringLiteral("dataSet"));
     page(root.object(QStringLiteral("page")), report);
@@ -414,12 +410,12 @@ void readReport(Node root, TReport& report) {
     report.ShowProgress = root.boolean(QStringLiteral("showProgress"));
     const QJsonArray bands = root.array(QStringLiteral("bands"));
     if (bands.size() > kMaxItems)
-        fault(QStringLiteral("bands"), QStringLiteral("too many bands"));
+        fault(QStringLiteral("bands"), msg(Message::LayoutTooManyBands));
     QSet<QString> names;
     for (qsizetype i = 0; i < bands.size(); ++i) {
         const QString path = QStringLiteral("bands[%1]").arg(i);
         if (!bands[i].isObject())
-            fault(path, QStringLiteral("expected an object"));
+            fault(path, msg(Message::LayoutExpectedObject));
         bandOf(Node(bands[i].toObject(), path), report, names);
     }
     root.finish();
@@ -433,26 +429,25 @@ void loadReportLayout(TReport& report, const QByteArray& json, const QString& so
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     try {
         if (parseError.error != QJsonParseError::NoError)
-            fault(QStringLiteral("offset %1").arg(parseError.offset), parseError.errorString());
+            fault(msg(Message::LayoutAtOffset, {parseError.offset}), parseError.errorString());
         if (!doc.isObject())
-            fault(QString(), QStringLiteral("expected an object"));
+            fault(QString(), msg(Message::LayoutExpectedObject));
         readReport(Node(doc.object(), QString()), report);
     } catch (const LayoutFault& f) {
         report.clearBands();
         const QString where = f.path.isEmpty() ? f.what : f.path + QStringLiteral(": ") + f.what;
-        throw EReportError(QStringLiteral("Report layout %1 is not valid: %2").arg(source, where));
+        throw EReportError(msg(Message::LayoutNotValid, {source, where}));
     }
 }
 
 void loadReportLayoutFile(TReport& report, const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
-        throw EReportError(QStringLiteral("Cannot open file %1").arg(fileName));
+        throw EReportError(msg(Message::CannotOpenFile, {fileName}));
     constexpr qint64 kMaxLayoutSize = 16 * 1024 * 1024;
     const QByteArray json = file.read(kMaxLayoutSize + 1);
     if (json.size() > kMaxLayoutSize)
-        throw EReportError(
-            QStringLiteral("Report layout %1 is not valid: the file is too large").arg(fileName));
+        throw EReportError(msg(Message::LayoutFileTooLarge, {fileName}));
     loadReportLayout(report, json, fileName);
 }
 

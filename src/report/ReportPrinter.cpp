@@ -1,5 +1,6 @@
 #include "report/ReportPrinter.h"
 
+#include "base/Messages.h"
 #include "report/PageStore.h"
 #include "report/Report.h"
 #include "report/emf/EmfWriter.h"
@@ -30,7 +31,7 @@ EmfRect toEmfRect(const QRect& r) {
 }
 
 [[noreturn]] void invalidPrinter() {
-    throw EReportError(QStringLiteral("Printer selected is not valid"));
+    throw EReportError(msg(Message::PrinterNotValid));
 }
 
 // Draws on the page and repeats every drawing call to an observer.
