@@ -197,6 +197,8 @@ public:
     bool busy() const { return busy_; }
     // True while ExportText runs.
     bool exporting() const { return exportFilter_ != nullptr; }
+    // The export that ExportText is running, or null; its generation writes the pages there
+    // instead of to the report printer object.
     TTextExportFilter* exportFilter() const { return exportFilter_; }
 
     // Runs a generation into `printer` (see ReportGenerator.cpp): does nothing when the report
@@ -210,8 +212,6 @@ public:
     void ExportText(TTextExportFilter& filter, TReportPrinter& printer);
 
 private:
-    friend class ReportGenerator;
-
     TUnits units_ = TUnits::MM;
     int zoom_ = 100;
     ReportDataSet* dataSet_ = nullptr;

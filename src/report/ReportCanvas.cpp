@@ -25,6 +25,12 @@ bool isPlainCharacter(QChar c) {
 
 } // namespace
 
+void ReportCanvas::drawTextLine(const report::DeviceMapping& mapping, double x, double y,
+                                const QString& text, TAlignment alignment) {
+    if (!text.isEmpty())
+        drawText(mapping.column(x), mapping.row(y), text, alignment);
+}
+
 struct PainterCanvas::DeviceFont {
     struct Glyph {
         quint32 index = 0;

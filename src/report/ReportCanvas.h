@@ -1,8 +1,9 @@
 #pragma once
 
-// The drawing interface through which generation draws a page, in device units. Two
+// The drawing interface through which generation draws a page, in device units. Three
 // implementations: EmfCanvas records the calls as a page picture (preview, page store),
-// PainterCanvas draws them with a QPainter on any paint device (a printer, a PDF, an image).
+// PainterCanvas draws them with a QPainter on any paint device (a printer, a PDF, an image),
+// and TextExportCanvas (TextExport.h) puts the lines of text on a text file's page.
 
 #include "report/ReportTypes.h"
 
@@ -37,6 +38,15 @@ public:
     virtual void drawText(int x, int y, const QString& text, TAlignment alignment) = 0;
     // Draws a solid line `width` device units wide from `from` up to, not including, `to`.
     virtual void drawLine(QPoint from, QPoint to, const QColor& color, int width) = 0;
+
+    // Draws one line of an element's text whose anchor (x, y) is given in report lengths
+    // (tenths of a millimetre from the paper's top-left corner; y the top of the text cell)
+    // and reaches the device through `mapping`. A drawn page takes no mark from an empty
+    // line; by default a non-empty one is drawn with drawText at the mapped position.
+    // Canvases that place text by report lengths, where rounding to device units would move
+    // it, override this.
+    virtual void drawTextLine(const report::DeviceMapping& mapping, double x, double y,
+                              const QString& text, TAlignment alignment);
 };
 
 // Fonts made ready for drawing on one device: the device font, its glyphs and the advances of

@@ -2,7 +2,6 @@
 
 #include "report/Report.h"
 #include "report/ReportDataSet.h"
-#include "report/TextExport.h"
 
 #include <QFontMetrics>
 #include <QHash>
@@ -255,9 +254,8 @@ void TReportCustomText::Print(PrintContext& context, double offsetX, double offs
     canvas.setFont(Font());
     const double lineHeight =
         canvas.textExtent(QStringLiteral("W")).height() / context.mapping.factorY;
-    const bool exporting = context.exportFilter != nullptr;
     const QRect box = deviceBox(context, offsetX, offsetY);
-    if (!Transparent && !exporting)
+    if (!Transparent)
         canvas.fillRect(box, Color);
 
     double anchorX = offsetX + leftNative();
@@ -270,15 +268,10 @@ void TReportCustomText::Print(PrintContext& context, double offsetX, double offs
     for (const QString& line : lines_) {
         if (y + lineHeight > bottom)
             break; // lines that do not fit the box are dropped; the box never grows
-        if (exporting)
-            context.exportFilter->TextOut(anchorX, y, line, Alignment);
-        else if (!line.isEmpty())
-            canvas.drawText(context.mapping.column(anchorX), context.mapping.row(y), line,
-                            Alignment);
+        canvas.drawTextLine(context.mapping, anchorX, y, line, Alignment);
         y += lineHeight;
     }
-    if (!exporting)
-        drawFrame(canvas, context.mapping, Frame, box);
+    drawFrame(canvas, context.mapping, Frame, box);
 }
 
 // ----- TReportDBText -----
@@ -368,8 +361,6 @@ QString TReportSysData::printText(PrintContext& context) {
 // ----- TReportShape -----
 
 void TReportShape::Print(PrintContext& context, double offsetX, double offsetY) {
-    if (context.exportFilter)
-        return;
     const report::DeviceMapping& m = context.mapping;
     ReportCanvas& canvas = *context.canvas;
     const double left = offsetX + leftNative(), right = left + widthNative();

@@ -19,17 +19,15 @@ namespace lv26 {
 class ReportDataSet;
 class TReport;
 class TReportBand;
-class TTextExportFilter;
 
 // What an element needs of the run that prints it.
 struct PrintContext {
-    report::DeviceMapping mapping;             // report lengths to device units
-    ReportCanvas* canvas = nullptr;            // the page being drawn; never null while printing
-    TTextExportFilter* exportFilter = nullptr; // set in a text export run: nothing is drawn
-    QList<ReportDataSet*> dataSets;            // the run's open datasets
-    int pageNumber = 0;                        // the number of the page being filled
-    int detailNumber = 0;                      // rows printed so far
-    int recordCount = 0;                       // rows of the report's dataset
+    report::DeviceMapping mapping;  // report lengths to device units
+    ReportCanvas* canvas = nullptr; // the page being drawn; never null while printing
+    QList<ReportDataSet*> dataSets; // the run's open datasets
+    int pageNumber = 0;             // the number of the page being filled
+    int detailNumber = 0;           // rows printed so far
+    int recordCount = 0;            // rows of the report's dataset
     QString reportTitle;
 };
 
@@ -80,8 +78,8 @@ public:
     // Once per run, before page 1.
     virtual void Prepare(PrintContext& context);
     // Draws the element with its band at (offsetX, offsetY) tenths of a millimetre from the
-    // paper's top-left corner, or hands its text to context.exportFilter. Never raises for
-    // missing fields or bad values; may raise the canvas's or the export's errors.
+    // paper's top-left corner on context.canvas. Never raises for missing fields or bad
+    // values; may raise the canvas's errors (a text export's file errors among them).
     virtual void Print(PrintContext& context, double offsetX, double offsetY) = 0;
     // Once per run, at its end.
     virtual void Unprepare() {}
@@ -232,8 +230,7 @@ public:
     TReportPen Pen;
     QColor BrushColor = Qt::white;
 
-    // Draws the shape with its pen (a circle as its bounding rectangle); nothing in a text
-    // export run.
+    // Draws the shape with its pen (a circle as its bounding rectangle).
     void Print(PrintContext& context, double offsetX, double offsetY) override;
 };
 

@@ -1,6 +1,6 @@
 // Generation: turns the report's bands and the rows of its dataset into pages on a report
-// printer object. Positions between bands are whole tenths of a millimetre, so rounding
-// never accumulates down a page; the run keeps no page of its own.
+// printer object, or into a text export's file. Positions between bands are whole tenths of
+// a millimetre, so rounding never accumulates down a page; the run keeps no page of its own.
 
 #include "report/Report.h"
 #include "report/ReportDataSet.h"
@@ -10,14 +10,89 @@
 
 #include <QCoreApplication>
 
+#include <memory>
+#include <optional>
+
 namespace lv26 {
 
 using report::roundHalfEven;
 
+namespace {
+
+// Where a run's pages go. Pages are begun, drawn and closed in order, between the report
+// printer object's BeginDoc and the end of the document.
+class PageTarget {
+public:
+    virtual ~PageTarget() = default;
+    // Once, after the report printer object's document has begun.
+    virtual void beginDocument() {}
+    // Begins page `number` (1 for the first) and returns its canvas, valid until the next
+    // page begins or the document ends.
+    virtual ReportCanvas* beginPage(int number) = 0;
+    // Once per page, after its page footer.
+    virtual void closePage() {}
+    // Ends the document of a run that was not cancelled, also after an error.
+    virtual void endDocument() = 0;
+};
+
+// The report printer object's own pages: page pictures for the preview, or the printer's.
+class PrinterPages : public PageTarget {
+public:
+    explicit PrinterPages(TReportPrinter& printer) : printer_(printer) {}
+
+    ReportCanvas* beginPage(int) override {
+        printer_.NewPage();
+        return printer_.canvas();
+    }
+    void endDocument() override { printer_.EndDoc(); }
+
+private:
+    TReportPrinter& printer_;
+};
+
+// The pages of a text export's file. Only page 1 is begun on the report printer object: its
+// canvas measures text for every page. The object's document is abandoned at the end, so
+// nothing is drawn, stored or counted as finished.
+class TextExportPages : public PageTarget {
+public:
+    TextExportPages(TReportPrinter& printer, TTextExportFilter& filter, double reportFontSize)
+        : printer_(printer), filter_(filter), reportFontSize_(reportFontSize) {}
+
+    void beginDocument() override { filter_.Start(printer_.paperLength(), reportFontSize_); }
+    ReportCanvas* beginPage(int number) override {
+        if (number == 1) {
+            printer_.NewPage();
+            canvas_.emplace(filter_, *printer_.canvas());
+        }
+        filter_.NewPage();
+        return &*canvas_;
+    }
+    void closePage() override { filter_.EndPage(); }
+    void endDocument() override {
+        canvas_.reset(); // it measures with a page that abandoning the document ends
+        filter_.Finish();
+        printer_.AbandonDoc();
+    }
+
+private:
+    TReportPrinter& printer_;
+    TTextExportFilter& filter_;
+    double reportFontSize_;
+    std::optional<TextExportCanvas> canvas_;
+};
+
+std::unique_ptr<PageTarget> pageTarget(const TReport& report, TReportPrinter& printer) {
+    if (TTextExportFilter* filter = report.exportFilter())
+        return std::make_unique<TextExportPages>(printer, *filter, report.Font.size);
+    return std::make_unique<PrinterPages>(printer);
+}
+
+} // namespace
+
 class ReportGenerator {
 public:
     ReportGenerator(TReport& report, TReportPrinter& printer)
-        : report_(report), printer_(printer), export_(report.exportFilter_) {}
+        : report_(report), printer_(printer), pages_(pageTarget(report, printer)) {}
 
     void run();
 
@@ -43,7 +118,7 @@ private:
 
     TReport& report_;
     TReportPrinter& printer_;
-    TTextExportFilter* export_;
+    std::unique_ptr<PageTarget> pages_;
     PrintContext context_;
     double paperLength_ = 0;
     double footerHeight_ = 0;
@@ -96,24 +171,17 @@ void ReportGenerator::beginDocument() {
     documentBegun_ = true;
     context_.mapping = printer_.mapping();
     context_.reportTitle = report_.ReportTitle;
-    context_.exportFilter = export_;
     // The footer's place and the fit test both follow the selected paper, so that a paper
     // other than the layout's never puts rows under the footer.
     paperLength_ = printer_.paperLength();
-    if (export_)
-        export_->Start(paperLength_, report_.Font.size);
+    pages_->beginDocument();
 }
 
 void ReportGenerator::endDocument() {
     if (!documentBegun_ || cancelled_ || printer_.Cancelled())
         return;
     documentBegun_ = false;
-    if (export_) {
-        export_->Finish();
-        printer_.AbandonDoc();
-    } else {
-        printer_.EndDoc();
-    }
+    pages_->endDocument();
 }
 
 void ReportGenerator::buildDataSetList() {
@@ -149,12 +217,7 @@ void ReportGenerator::startPage() {
     closePage();
     ++pageCount_;
     context_.pageNumber = pageCount_;
-    // A text export draws nothing: only page 1 is begun on the printer object, for measuring.
-    if (!export_ || pageCount_ == 1)
-        printer_.NewPage();
-    if (export_)
-        export_->NewPage();
-    context_.canvas = printer_.canvas();
+    context_.canvas = pages_->beginPage(pageCount_);
     currentY_ = roundHalfEven(page(TReportPage::TopMarginV));
     if (pageCount_ > 1 || report_.Options.FirstPageHeader)
         printBand(enabledBand(TBandType::btPageHeader));
@@ -167,8 +230,7 @@ void ReportGenerator::closePage() {
     currentY_ = roundHalfEven(paperLength_ - page(TReportPage::BottomMarginV) - footerHeight_);
     if (!finalPage_ || report_.Options.LastPageFooter)
         printBand(enabledBand(TBandType::btPageFooter));
-    if (export_)
-        export_->EndPage();
+    pages_->closePage();
 }
 
 void ReportGenerator::nextColumn() {
@@ -207,14 +269,12 @@ void ReportGenerator::printBand(TReportBand* band) {
     const int left = m.column(x), top = m.row(y);
     const QRect rect(QPoint(left, top), QSize(m.column(x + band->widthNative()) - left,
                                               m.row(y + band->heightNative()) - top));
-    if (!export_)
-        context_.canvas->fillRect(rect, band->Color);
+    context_.canvas->fillRect(rect, band->Color);
     for (const auto& element : band->elements()) {
         if (element->Enabled)
             element->Print(context_, x, y);
     }
-    if (!export_)
-        drawFrame(*context_.canvas, m, band->Frame, rect);
+    drawFrame(*context_.canvas, m, band->Frame, rect);
     currentY_ += roundHalfEven(band->heightNative());
 }
 

@@ -7,6 +7,8 @@ namespace lv26 {
 
 using report::roundHalfEven;
 
+// ----- TTextExportFilter -----
+
 TTextExportFilter::TTextExportFilter(QString fileName) : fileName_(std::move(fileName)) {}
 
 TTextExportFilter::~TTextExportFilter() {
@@ -78,6 +80,13 @@ void TTextExportFilter::raiseFileError() const {
     if (errno == ENOSPC)
         throw EReportError(QStringLiteral("Disk full"));
     throw EReportError(QStringLiteral("I/O error %1").arg(errno));
+}
+
+// ----- TextExportCanvas -----
+
+void TextExportCanvas::drawTextLine(const report::DeviceMapping&, double x, double y,
+                                    const QString& text, TAlignment alignment) {
+    filter_.TextOut(x, y, text, alignment);
 }
 
 } // namespace lv26

@@ -2,7 +2,9 @@
 
 // The text export: during a text export run every text line an element would draw is put on
 // a grid of characters instead, and each closed page writes its non-empty rows to the file.
+// TextExportCanvas is the drawing surface of such a run.
 
+#include "report/ReportCanvas.h"
 #include "report/ReportTypes.h"
 
 #include <QFile>
@@ -58,6 +60,31 @@ private:
     double lineHeight_ = 0;
     int linesPerPage_ = 0;
     QStringList rows_;
+};
+
+// The page of a text export run as a drawing surface: each line of text goes onto the
+// export's page by its report position (TTextExportFilter::TextOut), empty lines included;
+// fills, lines and text given by device position leave no mark. Fonts and measures are those
+// of `measure`, a page of the run's report printer object, so that lines break and fit in
+// their boxes as on a drawn page. Owns neither; both must outlive the canvas.
+class TextExportCanvas : public ReportCanvas {
+public:
+    TextExportCanvas(TTextExportFilter& filter, ReportCanvas& measure)
+        : filter_(filter), measure_(measure) {}
+
+    double pixelsPerInchX() const override { return measure_.pixelsPerInchX(); }
+    double pixelsPerInchY() const override { return measure_.pixelsPerInchY(); }
+    void fillRect(const QRect&, const QColor&) override {}
+    void setFont(const TReportFont& font) override { measure_.setFont(font); }
+    QSize textExtent(const QString& text) override { return measure_.textExtent(text); }
+    void drawText(int, int, const QString&, TAlignment) override {}
+    void drawLine(QPoint, QPoint, const QColor&, int) override {}
+    void drawTextLine(const report::DeviceMapping& mapping, double x, double y, const QString& text,
+                      TAlignment alignment) override;
+
+private:
+    TTextExportFilter& filter_;
+    ReportCanvas& measure_;
 };
 
 } // namespace lv26

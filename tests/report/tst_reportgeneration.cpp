@@ -8,6 +8,7 @@
 #include "report/ReportElements.h"
 #include "report/TextExport.h"
 #include "report/emf/EmfPlayer.h"
+#include "report/emf/EmfWriter.h"
 
 #include <QImage>
 #include <QPainter>
@@ -411,6 +412,48 @@ private Q_SLOTS:
         TReportPrinter again(letterPrinter());
         f.report().Generate(again);
         QCOMPARE(again.pageList()->pageCount(), 1);
+    }
+
+    // The text export's drawing surface puts each line on the character grid by its report
+    // position, measures as the page it stands for, and takes no other mark.
+    void textExportCanvasPlacesLinesByReportPosition() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("page.txt"));
+        EmfWriter picture;
+        picture.beginPage(816, 1056, 96, 96);
+        EmfCanvas page(picture, 96, 96);
+        {
+            TTextExportFilter filter(file);
+            filter.Start(2794, 10);
+            const double cell = filter.characterWidth(); // also the line height
+            TextExportCanvas canvas(filter, page);
+            const report::DeviceMapping preview;
+
+            TReportFont font;
+            font.size = 12;
+            canvas.setFont(font);
+            QCOMPARE(canvas.textExtent(QStringLiteral("Wage")),
+                     page.textExtent(QStringLiteral("Wage")));
+            // 11.42 mm is grid position 5.503, so the line starts at character 6; through the
+            // preview's pixels it would be 5.482, character 5.
+            canvas.drawTextLine(preview, 114.2, 0, QStringLiteral("Folha"),
+                                TAlignment::taLeftJustify);
+            // A right-aligned line ends at its anchor's position.
+            canvas.drawTextLine(preview, 20 * cell / 1.7, 2 * cell, QStringLiteral("Total"),
+                                TAlignment::taRightJustify);
+            // An empty line leaves no ink on a drawn page, but on the grid it pads its row.
+            canvas.drawTextLine(preview, 10 * cell / 1.7, 4 * cell, QString(),
+                                TAlignment::taLeftJustify);
+            canvas.fillRect(QRect(0, 0, 816, 1056), Qt::black);
+            canvas.drawLine(QPoint(0, 30), QPoint(800, 30), Qt::black, 1);
+            canvas.drawText(0, 60, QStringLiteral("device"), TAlignment::taLeftJustify);
+            filter.EndPage();
+        }
+        QFile in(file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(in.readAll()),
+                 QString(5, u' ') + QStringLiteral("Folha\n") + QString(14, u' ') +
+                     QStringLiteral("Total\n") + QString(10, u' ') + u'\n');
     }
 
     void printerDestinationDrawsOnTheDevice() {
