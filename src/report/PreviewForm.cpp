@@ -1,5 +1,6 @@
 #include "report/PreviewForm.h"
 
+#include "base/Messages.h"
 #include "report/PreviewControl.h"
 #include "report/ReportPrint.h"
 #include "report/ReportPrinter.h"
@@ -171,8 +172,7 @@ void TPreviewForm::updateStatus() {
     const TReportPrinter* p = ui_->Preview->printer();
     if (!p)
         return;
-    ui_->Status->setText(
-        QStringLiteral("Page %1 of %2").arg(ui_->Preview->PageNumber()).arg(p->PageCount()));
+    ui_->Status->setText(msg(Message::PageOfPages, {ui_->Preview->PageNumber(), p->PageCount()}));
 }
 
 void TPreviewForm::PreviewPageAvailable(int) {
@@ -286,7 +286,7 @@ void TPreviewForm::LoadClick() {
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
     if (!QFileInfo::exists(fileName)) {
-        QMessageBox::information(this, windowTitle(), QStringLiteral("File does not exist"));
+        QMessageBox::information(this, windowTitle(), msg(Message::FileDoesNotExist));
         return;
     }
     loadReportFile(fileName);
@@ -294,7 +294,7 @@ void TPreviewForm::LoadClick() {
 
 void TPreviewForm::loadReportFile(const QString& fileName) {
     if (!QFileInfo::exists(fileName))
-        throw EReportError(QStringLiteral("File does not exist"));
+        throw EReportError(msg(Message::FileDoesNotExist));
     if (!printer_)
         return;
     TPreviewControl* preview = ui_->Preview;

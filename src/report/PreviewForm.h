@@ -5,6 +5,8 @@
 // pages, prints, saves and loads. Closing it frees it (deleteLater), except while one of its
 // own actions is still running: it is then hidden and freed when that action returns.
 
+#include "base/Messages.h"
+
 #include <QProgressBar>
 #include <QWidget>
 #include <functional>
@@ -35,8 +37,8 @@ class TPreviewForm : public QWidget {
     Q_OBJECT
 public:
     // The filter entries of the Save dialog; the first is the report file.
-    static QString reportFileFilter() { return QStringLiteral("Brevant file(*.QRP)"); }
-    static QString textFileFilter() { return QStringLiteral("Text file (*.TXT)"); }
+    static QString reportFileFilter() { return msg(Message::ReportFileFilter); }
+    static QString textFileFilter() { return msg(Message::TextFileFilter); }
 
     // A window (top-level, owned by the application) over `printer`, which it keeps alive
     // while it holds it; attaches it to the preview control. `actions` are the report's.

@@ -1,5 +1,6 @@
 #include "report/ProgressForm.h"
 
+#include "base/Messages.h"
 #include "report/ReportPrinter.h"
 #include "ui_ProgressForm.h"
 
@@ -63,7 +64,7 @@ void TProgressForm::progressChanged() {
     if (p % 5 != 0)
         return;
     bar_->setValue(p);
-    ui_->Info->setText(QString::number(p) + QStringLiteral("% ") + QStringLiteral(" Completed"));
+    ui_->Info->setText(msg(Message::ProgressCompleted, {p}));
     QCoreApplication::processEvents();
 }
 

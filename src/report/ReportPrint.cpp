@@ -71,7 +71,7 @@ QPrinterInfo selectedPrinter(const TReport& report) {
 }
 
 [[noreturn]] void invalidPrinter() {
-    throw EReportError(QStringLiteral("Printer selected is not valid"));
+    throw EReportError(msg(Message::PrinterNotValid));
 }
 
 // Called right after the painter on `device` ended: raises an error naming the printer when
@@ -134,7 +134,7 @@ void installPrinterQuery() {
             return PrinterInfo{};
         const QPrinterInfo info = QPrinterInfo::defaultPrinter();
         if (info.isNull())
-            throw EReportError(QStringLiteral("There is no default printer currently selected"));
+            throw EReportError(msg(Message::NoDefaultPrinter));
         return printerInfo(info);
     });
 }
@@ -181,7 +181,7 @@ void printReportTo(TReport& report, QPrinter& device) {
     if (printer.DevicePages() > 0)
         checkJobTaken(device);
     if (printer.Status() == TPrinterStatus::Finished && rangeHoldsNoPage(printer))
-        throw EReportError(QStringLiteral("Printer is not currently printing"));
+        throw EReportError(msg(Message::PrinterNotPrinting));
 }
 
 void printStoredPages(TReportPrinter& printer) {

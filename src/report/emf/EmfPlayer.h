@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "base/Messages.h"
 #include "report/emf/EmfWriter.h"
 
 #include <QByteArray>
@@ -18,7 +19,7 @@ namespace lv26 {
 // "Metafile is not valid".
 class EMetafileError : public Error {
 public:
-    EMetafileError() : Error(QStringLiteral("Metafile is not valid")) {}
+    EMetafileError() : Error(msg(Message::MetafileNotValid)) {}
     const char* className() const override { return "EMetafileError"; }
 };
 
