@@ -1,5 +1,6 @@
 #include "report/emf/EmfPlayer.h"
 
+#include "report/emf/EmfBitmap.h"
 #include "report/emf/EmfFormat.h"
 #include "report/emf/EmfReader.h"
 
@@ -12,7 +13,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <variant>
 #include <vector>
@@ -1037,68 +1037,11 @@ private:
     bool figureOpen_ = false;
 };
 
-// Reads the DIB of a STRETCHDIBITS record (uncompressed 1, 4, 8, 24 and 32 bits per pixel);
-// a null image for anything else.
-QImage readDib(const RecordReader& r, quint32 offBmi, quint32 cbBmi, quint32 offBits,
-               quint32 cbBits) {
-    if (cbBmi < 40)
-        return {};
-    r.need(offBmi, cbBmi);
-    r.need(offBits, cbBits);
-    const qint32 width = r.i32(offBmi + 4);
-    const qint32 rawHeight = r.i32(offBmi + 8);
-    const quint16 bpp = r.u16(offBmi + 14);
-    const quint32 compression = r.u32(offBmi + 16);
-    const quint32 headerSize = r.u32(offBmi);
-    quint32 colors = r.u32(offBmi + 32);
-    if (width <= 0 || rawHeight == 0 || rawHeight == INT_MIN || compression != 0 ||
-        headerSize < 40 || headerSize > cbBmi)
-        return {};
-    const qint64 height = std::abs(qint64(rawHeight));
-    if (qint64(width) * height > 16 * 1024 * 1024)
-        return {};
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
-        return {};
-    if (bpp <= 8 && colors == 0)
-        colors = 1u << bpp;
-    if (bpp > 8)
-        colors = 0;
-    if (colors > 256 || headerSize + quint64(colors) * 4 > cbBmi)
-        return {};
-    const quint64 stride = (quint64(width) * bpp + 31) / 32 * 4;
-    if (stride * quint64(height) > cbBits)
-        return {};
-    std::vector<QRgb> palette(colors);
-    for (quint32 i = 0; i < colors; ++i) {
-        const quint32 c = r.u32(offBmi + headerSize + 4 * quint64(i));
-        palette[i] = qRgb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
-    }
-    QImage image(width, int(height), QImage::Format_RGB32);
-    if (image.isNull())
-        return {};
-    const uchar* bits = r.bytes(offBits, stride * quint64(height));
-    for (qint64 row = 0; row < height; ++row) {
-        const uchar* line = bits + stride * quint64(rawHeight > 0 ? height - 1 - row : row);
-        auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(row)));
-        for (qint32 x = 0; x < width; ++x) {
-            if (bpp == 24 || bpp == 32) {
-                const uchar* px = line + x * (bpp / 8);
-                out[x] = qRgb(px[2], px[1], px[0]);
-                continue;
-            }
-            const quint32 bitPos = quint32(x) * bpp;
-            const quint32 index = (line[bitPos / 8] >> (8 - bpp - bitPos % 8)) & ((1u << bpp) - 1);
-            out[x] = index < colors ? palette[index] : qRgb(0, 0, 0);
-        }
-    }
-    return image;
-}
-
 void Player::stretchDiBits(const RecordReader& r) {
     r.need(0, 80);
     const QRectF dest(r.i32(24), r.i32(28), r.i32(72), r.i32(76));
     const QRectF source(r.i32(32), r.i32(36), r.i32(40), r.i32(44));
-    const QImage image = readDib(r, r.u32(48), r.u32(52), r.u32(56), r.u32(60));
+    const QImage image = decodeDib(r, {r.u32(48), r.u32(52), r.u32(56), r.u32(60)});
     if (image.isNull() || !painter_ || inPath_)
         return;
     const QTransform xf = logicalToDevice();
