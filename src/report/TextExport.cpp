@@ -1,5 +1,7 @@
 #include "report/TextExport.h"
 
+#include "base/Messages.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -70,16 +72,16 @@ void TTextExportFilter::raiseFileError() const {
     case QFileDevice::PermissionsError:
     case QFileDevice::OpenError:
         if (errno == EACCES || errno == EPERM || errno == EROFS)
-            throw EReportError(QStringLiteral("File access denied"));
+            throw EReportError(msg(Message::FileAccessDenied));
         break;
     case QFileDevice::ResourceError:
-        throw EReportError(QStringLiteral("Disk full"));
+        throw EReportError(msg(Message::DiskFull));
     default:
         break;
     }
     if (errno == ENOSPC)
-        throw EReportError(QStringLiteral("Disk full"));
-    throw EReportError(QStringLiteral("I/O error %1").arg(errno));
+        throw EReportError(msg(Message::DiskFull));
+    throw EReportError(msg(Message::IoErrorNumber, {errno}));
 }
 
 // ----- TextExportCanvas -----

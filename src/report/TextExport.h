@@ -4,6 +4,7 @@
 // a grid of characters instead, and each closed page writes its non-empty rows to the file.
 // TextExportCanvas is the drawing surface of such a run.
 
+#include "base/Messages.h"
 #include "report/ReportCanvas.h"
 #include "report/ReportTypes.h"
 
@@ -25,7 +26,7 @@ public:
     TTextExportFilter& operator=(const TTextExportFilter&) = delete;
 
     // The name shown for this export and its file extension.
-    static QString description() { return QStringLiteral("Text file"); }
+    static QString description() { return msg(Message::TextFileName); }
     static QString extension() { return QStringLiteral("TXT"); }
     const QString& fileName() const { return fileName_; }
 
