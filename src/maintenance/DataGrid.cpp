@@ -1,5 +1,6 @@
 #include "maintenance/DataGrid.h"
 
+#include "base/Messages.h"
 #include "maintenance/Glyphs.h"
 #include "widgets/ErrorBox.h"
 
@@ -105,8 +106,8 @@ TEditMask::Typed layIntoMask(const TEditMask& mask, const QString& before, const
 } // namespace
 
 bool confirmDelete() {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"),
-                    QStringLiteral("Delete record?"), QMessageBox::Ok | QMessageBox::Cancel);
+    QMessageBox box(QMessageBox::Question, msg(Message::ConfirmCaption),
+                    msg(Message::DeleteRecordQuestion), QMessageBox::Ok | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Cancel);
     box.setWindowModality(Qt::ApplicationModal);
