@@ -11,10 +11,10 @@ namespace lv26::emf {
 // Where a record keeps its bitmap: the info header with its colour table, and
 // the pixels, as offsets from the record's start and sizes in bytes.
 struct DibLocation {
-  quint32 infoOffset = 0;
-  quint32 infoSize = 0;
-  quint32 bitsOffset = 0;
-  quint32 bitsSize = 0;
+    quint32 infoOffset = 0;
+    quint32 infoSize = 0;
+    quint32 bitsOffset = 0;
+    quint32 bitsSize = 0;
 };
 
 // Largest bitmap decoded, in pixels.
@@ -26,6 +26,6 @@ constexpr qint64 kMaxDibPixels = 16 * 1024 * 1024;
 // bytes or any bitmap it does not decode. Throws MalformedRecord when an info
 // block of 40 bytes or more, or the pixel block, does not lie inside the
 // record. Reads nothing outside the two blocks.
-QImage decodeDib(const RecordReader &record, const DibLocation &where);
+QImage decodeDib(const RecordReader& record, const DibLocation& where);
 
 } // namespace lv26::emf
