@@ -6,9 +6,9 @@
 #include "app/Unit1.h"
 #include "data/Unit3.h"
 #include "maintenance/Unit2.h"
+#include "preview/ReportPreview.h"
+#include "preview/ReportPrint.h"
 #include "report/LISTUnit.h"
-#include "report/ReportPreview.h"
-#include "report/ReportPrint.h"
 #include "widgets/BitBtn.h"
 
 using namespace lv26;

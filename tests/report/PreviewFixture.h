@@ -6,9 +6,9 @@
 
 #include "data/Fonts.h"
 #include "data/Unit3.h"
+#include "preview/PreviewForm.h"
+#include "preview/ReportPreview.h"
 #include "report/LISTUnit.h"
-#include "report/PreviewForm.h"
-#include "report/ReportPreview.h"
 #include "report/ReportPrinter.h"
 
 #include "LetterPrinter.h"

@@ -14,7 +14,7 @@
 #include "PreviewFixture.h"
 
 #include "base/Messages.h"
-#include "report/ReportPrint.h"
+#include "preview/ReportPrint.h"
 
 #include <QElapsedTimer>
 #include <QImage>

@@ -6,11 +6,11 @@
 #include "PreviewFixture.h"
 
 #include "app/Unit1.h"
+#include "preview/PreviewControl.h"
+#include "preview/ProgressForm.h"
+#include "preview/ReportPreview.h"
+#include "preview/ReportPrint.h"
 #include "report/PageStore.h"
-#include "report/PreviewControl.h"
-#include "report/ProgressForm.h"
-#include "report/ReportPreview.h"
-#include "report/ReportPrint.h"
 #include "report/emf/EmfWriter.h"
 
 #include <QFile>

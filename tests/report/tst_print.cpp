@@ -4,9 +4,9 @@
 
 #include "PreviewFixture.h"
 
-#include "report/ProgressForm.h"
-#include "report/ReportPreview.h"
-#include "report/ReportPrint.h"
+#include "preview/ProgressForm.h"
+#include "preview/ReportPreview.h"
+#include "preview/ReportPrint.h"
 
 #include <QPrinter>
 #include <QProcess>

@@ -1,8 +1,8 @@
-#include "report/ReportPreview.h"
+#include "preview/ReportPreview.h"
 
-#include "report/PreviewForm.h"
+#include "preview/PreviewForm.h"
+#include "preview/ReportPrint.h"
 #include "report/Report.h"
-#include "report/ReportPrint.h"
 #include "report/ReportPrinter.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "report/ProgressForm.h"
+#include "preview/ProgressForm.h"
 
 #include "base/Messages.h"
 #include "report/ReportPrinter.h"

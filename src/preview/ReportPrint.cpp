@@ -1,7 +1,7 @@
-#include "report/ReportPrint.h"
+#include "preview/ReportPrint.h"
 
 #include "base/Messages.h"
-#include "report/ProgressForm.h"
+#include "preview/ProgressForm.h"
 #include "report/Report.h"
 #include "report/TextExport.h"
 #include "report/emf/EmfPlayer.h"

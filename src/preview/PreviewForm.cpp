@@ -1,8 +1,8 @@
-#include "report/PreviewForm.h"
+#include "preview/PreviewForm.h"
 
 #include "base/Messages.h"
-#include "report/PreviewControl.h"
-#include "report/ReportPrint.h"
+#include "preview/PreviewControl.h"
+#include "preview/ReportPrint.h"
 #include "report/ReportPrinter.h"
 #include "report/ReportTypes.h"
 #include "report/TextExport.h"

@@ -1,4 +1,4 @@
-#include "report/PreviewControl.h"
+#include "preview/PreviewControl.h"
 
 #include "report/ReportPrinter.h"
 #include "report/ReportTypes.h"
