@@ -1,6 +1,7 @@
 #include "maintenance/CellEditor.h"
 
 #include "maintenance/DataGrid.h"
+#include "maintenance/MaskedTyping.h"
 #include "widgets/ErrorBox.h"
 
 #include <QApplication>
@@ -10,56 +11,15 @@
 
 namespace lv26 {
 
-namespace {
-
-// Whether `text` is an editor text of `mask`: one character per position, each literal in
-// its place and every other position blank or holding a character it accepts.
-bool fitsMask(const TEditMask& mask, const QString& text) {
-    if (text.size() != mask.length())
-        return false;
-    const QString blank = mask.editorText(QString());
-    for (int pos = 0; pos < mask.length(); ++pos) {
-        const bool fits = mask.isLiteral(pos)
-                              ? text[pos] == blank[pos]
-                              : text[pos] == mask.blankChar() || mask.accepts(pos, text[pos]);
-        if (!fits)
-            return false;
-    }
-    return true;
-}
-
-// Lays a change that the line edit made to the masked text `before` back into the mask.
-// `edited` is the text afterwards and `cursor` its cursor, which stands after whatever went
-// in: the characters removed are cleared (literals stay), the characters inserted are typed
-// over the positions from where they went in, and any the mask refuses are dropped.
-TEditMask::Typed layIntoMask(const TEditMask& mask, const QString& before, const QString& edited,
-                             int cursor) {
-    const int oldSize = int(before.size());
-    const int newSize = int(edited.size());
-    // What follows the cursor is the old text's tail; what precedes the change, its head.
-    const int maxTail = std::min(oldSize, std::max(0, newSize - cursor));
-    int tail = 0;
-    while (tail < maxTail && before[oldSize - 1 - tail] == edited[newSize - 1 - tail])
-        ++tail;
-    const int maxHead = std::min(oldSize, newSize) - tail;
-    int head = 0;
-    while (head < maxHead && before[head] == edited[head])
-        ++head;
-    TEditMask::Typed result{true, before, head};
-    for (int pos = head; pos < oldSize - tail; ++pos)
-        result.text = mask.clearAt(result.text, pos);
-    for (const QChar c : edited.mid(head, newSize - tail - head)) {
-        const TEditMask::Typed typed = mask.type(result.text, result.cursor, c);
-        if (typed.accepted)
-            result = typed;
-    }
-    return result;
-}
-
-} // namespace
-
 Qt::KeyboardModifiers modifiersOf(const QKeyEvent* event) {
     return event->modifiers() & ~Qt::KeypadModifier;
+}
+
+bool isTypedCharacter(const QKeyEvent* event) {
+    if (modifiersOf(event) & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const QString text = event->text();
+    return !text.isEmpty() && text[0].isPrint();
 }
 
 TCellEditor::TCellEditor(TDataGrid* grid) : QLineEdit(grid->viewport()), grid_(grid) {
@@ -127,27 +87,7 @@ QString TCellEditor::rawText() const {
 }
 
 bool TCellEditor::replaceWith(QChar c) {
-    if (mask_.isEmpty()) {
-        if (!grid_->currentField() || !grid_->currentField()->IsValidChar(c)) {
-            grid_->refuseKey();
-            return false;
-        }
-        if (!grid_->beginCellChange())
-            return false;
-        setText(QString(c).left(maxLength()));
-        return true;
-    }
-    const QString empty = mask_.editorText(QString());
-    if (!mask_.type(empty, 0, c).accepted) {
-        grid_->refuseKey();
-        return false;
-    }
-    if (!grid_->beginCellChange())
-        return false;
-    const TEditMask::Typed typed = mask_.type(empty, 0, c);
-    setText(typed.text);
-    setCursorPosition(typed.cursor);
-    return true;
+    return typeCharacter(c, Over::WholeText);
 }
 
 bool TCellEditor::isGridKey(const QKeyEvent* event) const {
@@ -181,10 +121,7 @@ bool TCellEditor::isChange(const QKeyEvent* event) const {
         return true;
     if (event->matches(QKeySequence::Paste) || event->matches(QKeySequence::Cut))
         return true;
-    if (mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
-        return false;
-    const QString text = event->text();
-    return !text.isEmpty() && text[0].isPrint();
+    return isTypedCharacter(event);
 }
 
 bool TCellEditor::event(QEvent* event) {
@@ -223,11 +160,8 @@ void TCellEditor::keyPressEvent(QKeyEvent* event) {
         grid_->refuseKey();
         return;
     }
-    const QString typed = event->text();
-    const bool isCharacter =
-        !(mods & (Qt::ControlModifier | Qt::AltModifier)) && !typed.isEmpty() && typed[0].isPrint();
-    if (isCharacter) {
-        guarded([&] { typeCharacter(typed[0]); });
+    if (isTypedCharacter(event)) {
+        guarded([&] { typeCharacter(event->text().at(0), Over::Selection); });
         return;
     }
     guarded([&] {
@@ -239,80 +173,67 @@ void TCellEditor::keyPressEvent(QKeyEvent* event) {
 }
 
 // One typed character: refused (with a beep) when the field or the mask does not take it.
-bool TCellEditor::typeCharacter(QChar c) {
-    TField* field = grid_->currentField();
+bool TCellEditor::typeCharacter(QChar c, Over over) {
+    const bool wholeText = over == Over::WholeText;
     if (mask_.isEmpty()) {
+        TField* field = grid_->currentField();
         if (!field || !field->IsValidChar(c)) {
             grid_->refuseKey();
             return false;
         }
         if (!grid_->beginCellChange())
             return false;
-        insert(QString(c));
+        wholeText ? setText(QString(c).left(maxLength())) : insert(QString(c));
         return true;
     }
-    QString text = this->text();
-    int cursor = cursorPosition();
-    if (hasSelectedText()) {
-        cursor = selectionStart();
-        for (int pos = cursor; pos < selectionEnd(); ++pos)
-            text = mask_.clearAt(text, pos);
-    }
-    if (!mask_.type(text, cursor, c).accepted) {
+    const QString typed(c);
+    const TEditMask::Typed result = wholeText
+                                        ? typeOver(mask_, mask_.editorText(QString()), 0, 0, typed)
+                                        : typeOverSelection(typed);
+    if (!result.accepted) {
         grid_->refuseKey();
         return false;
     }
     if (!grid_->beginCellChange())
         return false;
-    const TEditMask::Typed result = mask_.type(text, cursor, c);
-    setText(result.text);
-    setCursorPosition(result.cursor);
+    showTyped(result);
     return true;
+}
+
+TEditMask::Typed TCellEditor::typeOverSelection(QStringView typed) const {
+    const bool selection = hasSelectedText();
+    const int from = selection ? selectionStart() : cursorPosition();
+    const int to = selection ? selectionEnd() : from;
+    return typeOver(mask_, text(), from, to, typed);
+}
+
+void TCellEditor::showTyped(const TEditMask::Typed& typed) {
+    setText(typed.text);
+    setCursorPosition(typed.cursor);
 }
 
 // Backspace, Del, cut and paste within a mask: positions are cleared, never removed, and
 // literals stay. Returns false for keys the line edit handles itself.
 bool TCellEditor::maskedKey(QKeyEvent* event) {
-    QString text = this->text();
-    const bool selection = hasSelectedText();
-    const int start = selection ? selectionStart() : cursorPosition();
-    const int end = selection ? selectionEnd() : start;
-    auto clearSelection = [&] {
-        for (int pos = start; pos < end; ++pos)
-            text = mask_.clearAt(text, pos);
-    };
-    int cursor = start;
-    if (event->matches(QKeySequence::Paste) || event->key() == Qt::Key_Insert) {
-        clearSelection();
-        for (const QChar c : QApplication::clipboard()->text()) {
-            const TEditMask::Typed typed = mask_.type(text, cursor, c);
-            if (typed.accepted) {
-                text = typed.text;
-                cursor = typed.cursor;
-            }
-        }
+    const int key = event->key();
+    const bool erase = key == Qt::Key_Backspace || key == Qt::Key_Delete;
+    if (event->matches(QKeySequence::Paste) || key == Qt::Key_Insert) {
+        showTyped(typeOverSelection(QApplication::clipboard()->text()));
     } else if (event->matches(QKeySequence::Cut)) {
         copy();
-        clearSelection();
-    } else if (event->key() == Qt::Key_Backspace) {
-        if (selection) {
-            clearSelection();
-        } else {
-            cursor = mask_.priorEditable(start);
-            if (cursor < 0)
-                return true;
-            text = mask_.clearAt(text, cursor);
-        }
-    } else if (event->key() == Qt::Key_Delete) {
-        if (selection)
-            clearSelection();
-        else
-            text = mask_.clearAt(text, mask_.nextEditable(start));
+        showTyped(typeOverSelection({}));
+    } else if (erase && hasSelectedText()) {
+        showTyped(typeOverSelection({}));
+    } else if (key == Qt::Key_Backspace) {
+        const int prior = mask_.priorEditable(cursorPosition());
+        if (prior >= 0)
+            showTyped({true, mask_.clearAt(text(), prior), prior});
+    } else if (key == Qt::Key_Delete) {
+        const int cursor = cursorPosition();
+        showTyped({true, mask_.clearAt(text(), mask_.nextEditable(cursor)), cursor});
     } else {
         return false;
     }
-    setText(text);
-    setCursorPosition(cursor);
     return true;
 }
 
@@ -328,7 +249,7 @@ void TCellEditor::inputMethodEvent(QInputMethodEvent* event) {
     }
     guarded([&] {
         for (const QChar c : commit)
-            if (!typeCharacter(c))
+            if (!typeCharacter(c, Over::Selection))
                 break;
     });
 }

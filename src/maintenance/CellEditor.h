@@ -49,7 +49,12 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
-    bool typeCharacter(QChar c);
+    // What a typed character replaces.
+    enum class Over { Selection, WholeText };
+    bool typeCharacter(QChar c, Over over);
+    // Masked: `typed` typed over the selection, or at the cursor when nothing is selected.
+    TEditMask::Typed typeOverSelection(QStringView typed) const;
+    void showTyped(const TEditMask::Typed& typed);
     bool maskedKey(QKeyEvent* event);
     bool isChange(const QKeyEvent* event) const;
     bool isGridKey(const QKeyEvent* event) const;
@@ -67,5 +72,7 @@ private:
 // The modifiers of a key event, without the keypad's flag: a key of the keypad acts as the
 // same key of the main block.
 Qt::KeyboardModifiers modifiersOf(const QKeyEvent* event);
+// Whether the key types a character: printable text, with neither Ctrl, Alt nor Meta held.
+bool isTypedCharacter(const QKeyEvent* event);
 
 } // namespace lv26

@@ -659,9 +659,7 @@ void TDataGrid::handleKey(QKeyEvent* event) {
     default:
         break;
     }
-    const QString text = event->text();
-    if (!(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) && !text.isEmpty() &&
-        text[0].isPrint()) {
+    if (isTypedCharacter(event)) {
         typeKey(event);
         return;
     }
