@@ -152,6 +152,9 @@ private:
     bool linkFocusControl(TField* field);
 
     void handleKey(QKeyEvent* event);
+    // The keys that move the current row or column (Ctrl held: to the first or last). False
+    // for any other key.
+    bool moveKey(int key, bool ctrl);
     void tabKey(bool forward);
     void escapeKey();
     void enterKey();
