@@ -1,0 +1,239 @@
+// Text records: EXTTEXTOUTW, EXTTEXTOUTA and SMALLTEXTOUT.
+
+#include "report/emf/EmfPlayback.h"
+
+#include <QFontMetricsF>
+#include <QPaintEngine>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace lv26::emf {
+
+namespace {
+
+constexpr double kMaxGlyphBitmap = 256; // pixels: longer glyphs are filled as outlines
+
+// The count advances at offDx, one 32-bit value per character (every other
+// value when pdy: the vertical advances are not used). None when offDx is 0.
+std::vector<qint32> readAdvances(const RecordReader& r, quint32 offDx, quint32 count, bool pdy) {
+    std::vector<qint32> dx;
+    if (offDx != 0 && count > 0) {
+        const quint64 step = 4 * (pdy ? 2 : 1);
+        r.need(offDx, quint64(count) * step);
+        dx.resize(count);
+        for (quint64 i = 0; i < count; ++i)
+            dx[i] = r.i32(offDx + i * step);
+    }
+    return dx;
+}
+
+// count characters at chars: UTF-16 units when wide, else one byte each
+// (Latin-1).
+QString decodeChars(const uchar* chars, quint32 count, bool wide) {
+    QString s;
+    s.reserve(count);
+    for (quint32 i = 0; i < count; ++i)
+        s.append(wide ? QChar(qFromLittleEndian<quint16>(chars + 2 * i)) : QChar(chars[i]));
+    return s;
+}
+
+} // namespace
+
+// Where a text's pieces go. Text coordinates have their origin at the reference
+// point and their x axis along the baseline, in device pixels.
+struct Playback::TextPlacement {
+    QTransform textToPainter;
+    double left = 0;     // x where the text starts
+    double baseline = 0; // y of the baseline
+    double width = 0;
+    double ascent = 0;
+    double descent = 0;
+    double advanceScale = 1; // device pixels per logical unit of a stored advance
+};
+
+bool Playback::playTextRecord(quint32 type, const RecordReader& r) {
+    switch (type) {
+    case EMR_EXTTEXTOUTA:
+    case EMR_EXTTEXTOUTW:
+        text(r, type == EMR_EXTTEXTOUTW);
+        return true;
+    case EMR_SMALLTEXTOUT:
+        smallText(r);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Playback::text(const RecordReader& r, bool wide) {
+    const quint32 graphicsMode = r.u32(24);
+    const QPointF ref = r.point32(36);
+    const quint32 count = r.u32(44);
+    const quint32 offString = r.u32(48);
+    const quint32 options = r.u32(52);
+    const QRectF rect = r.box(56);
+    const quint32 offDx = r.u32(72);
+    const uchar* chars = r.bytes(offString, quint64(count) * (wide ? 2 : 1));
+    const std::vector<qint32> dx = readAdvances(r, offDx, count, options & ETO_PDY);
+    drawText(ref, decodeChars(chars, count, wide), dx, options, rect, graphicsMode);
+}
+
+void Playback::smallText(const RecordReader& r) {
+    const QPointF ref = r.point32(8);
+    const quint32 count = r.u32(16);
+    const quint32 options = r.u32(20);
+    const quint32 graphicsMode = r.u32(24);
+    quint64 off = 36;
+    QRectF rect;
+    if (!(options & ETO_NO_RECT)) {
+        rect = r.box(off);
+        off += 16;
+    }
+    const bool narrow = options & ETO_SMALL_CHARS;
+    const uchar* chars = r.bytes(off, quint64(count) * (narrow ? 1 : 2));
+    drawText(ref, decodeChars(chars, count, !narrow), {}, options & ~quint32(ETO_NO_RECT), rect,
+             graphicsMode);
+}
+
+void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>& dx,
+                        quint32 options, const QRectF& rect, quint32 graphicsMode) {
+    if (dc_.textAlign & TA_UPDATECP)
+        ref = dc_.position;
+    qint64 advance = 0;
+    for (qint32 v : dx)
+        advance += v;
+    if (dc_.textAlign & TA_UPDATECP)
+        moveAlongText(advance);
+    if (!painter_ || (options & ETO_GLYPH_INDEX))
+        return;
+    const QTransform xf = logicalToDevice();
+    const QPointF origin = xf.map(ref);
+    const std::optional<double> size = textPixelSize(xf);
+    if (!sane(origin.x()) || !sane(origin.y()) || !size)
+        return;
+    const QFont font = toQtFont(dc_.font, *size);
+    const TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
+    painter_->save();
+    fillTextBox(xf, options, rect);
+    painter_->setTransform(at.textToPainter);
+    if (dc_.bkMode == OPAQUE)
+        painter_->fillRect(
+            QRectF(at.left, at.baseline - at.ascent, at.width, at.ascent + at.descent),
+            dc_.bkColor);
+    painter_->setFont(font);
+    painter_->setPen(dc_.textColor);
+    drawTextPieces(s, dx, font, *size, at);
+    painter_->restore();
+}
+
+// With TA_UPDATECP the current position moves along the text in the direction
+// of its alignment.
+void Playback::moveAlongText(qint64 advance) {
+    const quint32 h = dc_.textAlign & TA_CENTER;
+    if (h == TA_RIGHT)
+        dc_.position.rx() -= advance;
+    else if (h != TA_CENTER)
+        dc_.position.rx() += advance;
+}
+
+// The em size in device pixels of the selected font under xf; nullopt when it
+// is under half a pixel or beyond twice the frame's larger side.
+std::optional<double> Playback::textPixelSize(const QTransform& xf) const {
+    const double sy = std::hypot(xf.m21(), xf.m22());
+    const double maxSize =
+        2 * std::max({header_.framePx().width(), header_.framePx().height(), 100.0});
+    double size = std::abs(double(dc_.font.height)) * sy;
+    if (dc_.font.height > 0) { // cell height: convert to the em size
+        QFontMetricsF fm(toQtFont(dc_.font, 1000));
+        size = size * 1000 / std::max(1.0, fm.ascent() + fm.descent());
+    } else if (dc_.font.height == 0) {
+        size = 16 * sy;
+    }
+    if (!(size >= 0.5) || size > maxSize)
+        return std::nullopt;
+    return size;
+}
+
+// Places s, drawn in font at origin (device pixels), by the text alignment, the
+// font's escapement and, in the advanced graphics mode, the world transform's
+// rotation.
+Playback::TextPlacement Playback::placeText(const QFont& font, const QString& s,
+                                            const std::vector<qint32>& dx, qint64 advance,
+                                            const QTransform& xf, QPointF origin,
+                                            quint32 graphicsMode) const {
+    const QFontMetricsF fm(font);
+    TextPlacement at;
+    at.advanceScale = std::hypot(xf.m11(), xf.m12());
+    at.width = dx.empty() ? fm.horizontalAdvance(s) : advance * at.advanceScale;
+    if ((dc_.textAlign & TA_CENTER) == TA_CENTER)
+        at.left = -at.width / 2;
+    else if (dc_.textAlign & TA_RIGHT)
+        at.left = -at.width;
+    at.ascent = fm.ascent();
+    at.descent = fm.descent();
+    at.baseline = at.ascent;
+    if ((dc_.textAlign & TA_BASELINE) == TA_BASELINE)
+        at.baseline = 0;
+    else if (dc_.textAlign & TA_BOTTOM)
+        at.baseline = -at.descent;
+    double angle = -double(dc_.font.escapement) / 10.0;
+    if (graphicsMode == GM_ADVANCED && dc_.hasWorld)
+        angle += std::atan2(dc_.world.m12(), dc_.world.m11()) * 180 / M_PI;
+    at.textToPainter = QTransform().translate(origin.x(), origin.y()).rotate(angle) * toPainter_;
+    return at;
+}
+
+// The record's rectangle: filled with the background colour (ETO_OPAQUE) and
+// clipping the text (ETO_CLIPPED). Leaves the painter in device coordinates.
+void Playback::fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect) {
+    painter_->setTransform(toPainter_);
+    const QRectF deviceRect = xf.mapRect(rect);
+    if ((options & ETO_OPAQUE) && sane(deviceRect))
+        painter_->fillRect(deviceRect, dc_.bkColor);
+    if ((options & ETO_CLIPPED) && sane(deviceRect))
+        painter_->setClipRect(deviceRect, Qt::IntersectClip);
+}
+
+// Draws s in one piece, or one piece per character at the advances dx stored in
+// the record. Requires the painter in text coordinates with font and pen set.
+void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
+                              double size, const TextPlacement& at) {
+    // Text stays text on every target, so that a PDF keeps it searchable. Only
+    // absurd sizes are dropped, and glyphs squeezed below half a pixel in some
+    // direction: they would not show, and the font engine fails to render them.
+    const auto [leastStretch, mostStretch] = stretchRange(at.textToPainter);
+    if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5))
+        return;
+    // The raster engine renders glyphs as bitmaps unless their area is large, so
+    // a glyph stretched long in one direction only still becomes a bitmap, which
+    // the font engine can fail to render. Such glyphs are filled as outlines
+    // here.
+    const bool asOutlines = painter_->paintEngine() &&
+                            painter_->paintEngine()->type() == QPaintEngine::Raster &&
+                            size * mostStretch > kMaxGlyphBitmap;
+    const auto drawPiece = [&](QPointF pos, const QString& piece) {
+        if (!asOutlines) {
+            painter_->drawText(pos, piece);
+            return;
+        }
+        QPainterPath outline;
+        outline.addText(pos, font, piece);
+        painter_->fillPath(outline, dc_.textColor);
+    };
+    if (dx.empty()) {
+        drawPiece(QPointF(at.left, at.baseline), s);
+        return;
+    }
+    double x = at.left;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const bool pair = s[i].isHighSurrogate() && i + 1 < s.size();
+        drawPiece(QPointF(x, at.baseline), s.mid(i, pair ? 2 : 1));
+        x += dx[size_t(i)] * at.advanceScale;
+        if (pair)
+            x += dx[size_t(++i)] * at.advanceScale;
+    }
+}
+
+} // namespace lv26::emf
