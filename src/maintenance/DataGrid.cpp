@@ -184,6 +184,13 @@ bool TDataGrid::isTabStop(int col) const {
     return field && !field->Calculated() && !field->ReadOnly();
 }
 
+int TDataGrid::tabStopFrom(int col, int step) const {
+    for (int c = col; c >= 0 && c < columnCount(); c += step)
+        if (isTabStop(c))
+            return c;
+    return -1;
+}
+
 bool TDataGrid::canEditCell() const {
     const TField* field = currentField();
     return !readOnly_ && !link_->ReadOnly() && field && field->CanModify();
@@ -229,14 +236,9 @@ void TDataGrid::bindFields() {
     for (int c = 0; c < columnCount(); ++c)
         if (!columns_[size_t(c)].userWidth)
             columns_[size_t(c)].width = defaultColumnWidth(c);
-    if (!isTabStop(currentCol_)) {
-        for (int c = 0; c < columnCount(); ++c) {
-            if (isTabStop(c)) {
-                currentCol_ = c;
-                break;
-            }
-        }
-    }
+    const int firstTabStop = tabStopFrom(0, 1);
+    if (!isTabStop(currentCol_) && firstTabStop >= 0)
+        currentCol_ = firstTabStop;
     updateScrollBars();
 }
 

@@ -174,6 +174,9 @@ private:
     void reloadShownEditor();
     void scrollToCurrentColumn();
     bool isTabStop(int col) const;
+    // The first tab stop from column `col` on, going by `step` (1 right, -1 left); -1 when
+    // there is none.
+    int tabStopFrom(int col, int step) const;
     int columnLeft(int col) const;
     int columnAt(int x) const;
     int rowAt(int y) const;

@@ -157,26 +157,15 @@ bool TDataGrid::moveKey(int key, bool ctrl) {
 }
 
 void TDataGrid::tabKey(bool forward) {
-    int target = -1;
     const int step = forward ? 1 : -1;
-    for (int c = currentCol_ + step; c >= 0 && c < columnCount(); c += step) {
-        if (isTabStop(c)) {
-            target = c;
-            break;
-        }
-    }
-    if (target >= 0) {
-        guarded([&] { setCurrentColumn(target); });
+    const int next = tabStopFrom(currentCol_ + step, step);
+    if (next >= 0) {
+        guarded([&] { setCurrentColumn(next); });
         return;
     }
     // Past the last (before the first) tab stop: the next (prior) row, then the first (last)
     // tab stop.
-    for (int c = forward ? 0 : columnCount() - 1; c >= 0 && c < columnCount(); c += step) {
-        if (isTabStop(c)) {
-            target = c;
-            break;
-        }
-    }
+    const int target = tabStopFrom(forward ? 0 : columnCount() - 1, step);
     if (!guarded([this] { applyCell(); }))
         return;
     // A row that could not be left (a required field, say) has made its own column
