@@ -1,6 +1,6 @@
 // Plays the input as an enhanced metafile onto a small image: it must be refused or drawn,
 // never crash, hang or read outside the input.
-// Seeds: tests/data/emf/*.emf and the pages our writer makes when LV26_FUZZ_WRITE_SEEDS
+// Seeds: tests/testdata/emf/*.emf and the pages our writer makes when LV26_FUZZ_WRITE_SEEDS
 // names a directory (the program then writes them there and exits).
 
 #include "report/emf/EmfPlayer.h"

@@ -1,5 +1,5 @@
 // Loads the input as a report file and fetches its pages in several orders, then copies it.
-// Seeds: tests/data/reportfiles/*.qrp (files written by the page store).
+// Seeds: tests/testdata/reportfiles/*.qrp (files written by the page store).
 
 #include "base/Error.h"
 #include "report/PageStore.h"

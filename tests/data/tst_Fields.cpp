@@ -3,7 +3,6 @@
 // edit-mask helper the cell editor uses.
 
 #include "DataTestSupport.h"
-#include "base/Messages.h"
 #include "data/EditMask.h"
 #include "data/Field.h"
 #include "data/Fonts.h"
@@ -353,14 +352,6 @@ private Q_SLOTS:
         QCOMPARE(mask.nextEditable(3), 4);
         QCOMPARE(mask.priorEditable(4), 2);
         QVERIFY(!mask.type(mask.editorText(QString()), 0, QChar('a')).accepted);
-    }
-
-    void messages() {
-        LocaleScope scope("pt_BR");
-        QCOMPARE(formatMessage("%s|%g|%%|%s", {"a", 12.5}), QStringLiteral("a|12,5|%|%s"));
-        QCOMPARE(formatG(-2147483648.0), QStringLiteral("-2147483648"));
-        QCOMPARE(msg(Message::FieldRequired, {"Nome"}),
-                 QStringLiteral("Field 'Nome' must have a value"));
     }
 
     void fontSubstitutions() {

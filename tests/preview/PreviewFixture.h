@@ -11,7 +11,7 @@
 #include "report/LISTUnit.h"
 #include "report/ReportPrinter.h"
 
-#include "LetterPrinter.h"
+#include "../report/LetterPrinter.h"
 
 #include <QApplication>
 #include <QDir>
