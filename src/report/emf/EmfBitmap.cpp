@@ -26,9 +26,9 @@ bool supportedDepth(quint16 bpp) {
     return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 24 || bpp == 32;
 }
 
-// The format of the bitmap at where, or nullopt for one that is not decoded
-// (compressed, of another depth, too large, or whose colour table or pixels do
-// not fit their blocks). Requires both blocks checked to lie inside record.
+// The format of the bitmap at where, or nullopt for one that is not decoded (compressed, of another
+// depth, too large, or whose colour table or pixels do not fit their blocks). Requires both blocks
+// checked to lie inside record.
 std::optional<DibFormat> readDibFormat(const RecordReader& record, const DibLocation& where) {
     const quint32 off = where.infoOffset;
     const qint32 width = record.i32(off + 4);

@@ -1,5 +1,4 @@
-// Bitmap records: STRETCHDIBITS, and BITBLT without a bitmap (pattern, black
-// and white fills).
+// Bitmap records: STRETCHDIBITS, and BITBLT without a bitmap (pattern, black and white fills).
 
 #include "report/emf/EmfBitmap.h"
 #include "report/emf/EmfPlayback.h"

@@ -8,8 +8,8 @@ namespace lv26::emf {
 
 namespace {
 
-// Path arithmetic grows with the product of the sizes: pathological regions are
-// kept to their bounding boxes.
+// Path arithmetic grows with the product of the sizes: pathological regions are kept to their
+// bounding boxes.
 constexpr int kMaxRegionElements = 4000;
 
 void limitComplexity(QPainterPath& region) {
@@ -41,8 +41,7 @@ bool Playback::playClipRecord(quint32 type, const RecordReader& r) {
     }
 }
 
-// Clipping only matters for drawing: the validating pass skips the path
-// arithmetic.
+// Clipping only matters for drawing: the validating pass skips the path arithmetic.
 void Playback::combineClip(QPainterPath rgn, quint32 mode) {
     if (!painter_)
         return;
@@ -112,8 +111,7 @@ void Playback::extSelectClipRgn(const RecordReader& r) {
     combineClip(rgn, mode);
 }
 
-// Ends the path bracket and combines its path, filled by the current fill mode,
-// with the clip.
+// Ends the path bracket and combines its path, filled by the current fill mode, with the clip.
 void Playback::selectClipPath(quint32 mode) {
     inPath_ = false;
     QPainterPath rgn;

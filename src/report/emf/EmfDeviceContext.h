@@ -1,8 +1,7 @@
 #pragma once
 
-// The drawing state a metafile's records change (selected objects, colours,
-// modes, mapping, world transform, current position, clipping), and the limits
-// that keep playing safe.
+// The drawing state a metafile's records change (selected objects, colours, modes, mapping, world
+// transform, current position, clipping), and the limits that keep playing safe.
 
 #include "report/emf/EmfObjects.h"
 
@@ -27,13 +26,11 @@ inline bool sane(const QRectF& r) {
     return sane(r.left()) && sane(r.top()) && sane(r.right()) && sane(r.bottom());
 }
 
-// How much t stretches lengths at most and at least, in any direction (the
-// singular values of its linear part), as {least, most}: a shear can flatten a
-// shape while stretching both axes.
+// How much t stretches lengths at most and at least, in any direction (the singular values of its
+// linear part), as {least, most}: a shear can flatten a shape while stretching both axes.
 std::pair<double, double> stretchRange(const QTransform& t);
 
-// The factor by which t scales areas, as a length factor (square root of
-// |determinant|).
+// The factor by which t scales areas, as a length factor (square root of |determinant|).
 inline double scaleOf(const QTransform& t) {
     return std::sqrt(std::abs(t.determinant()));
 }
@@ -58,9 +55,8 @@ struct DcState {
     bool hasWorld = false;
 };
 
-// The page part of the mapping of dc (map mode, window and viewport), from
-// world to device pixels. pxPerMm: reference-device pixels per millimetre, for
-// the metric and English modes.
+// The page part of the mapping of dc (map mode, window and viewport), from world to device pixels.
+// pxPerMm: reference-device pixels per millimetre, for the metric and English modes.
 QTransform pageTransform(const DcState& dc, QSizeF pxPerMm);
 
 // The fill rule of dc's polygon fill mode.

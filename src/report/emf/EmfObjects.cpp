@@ -93,8 +93,8 @@ FontObj readFont(const RecordReader& r) {
 
 namespace {
 
-// Caps and joins: thin lines keep the format's rule that the last point is not
-// drawn; extended pens wider than a pixel take theirs from the style bits.
+// Caps and joins: thin lines keep the format's rule that the last point is not drawn; extended pens
+// wider than a pixel take theirs from the style bits.
 void setCapAndJoin(QPen& pen, const PenObj& p, double width) {
     Qt::PenCapStyle cap = width <= 1 ? Qt::FlatCap : Qt::RoundCap;
     Qt::PenJoinStyle join = width <= 1 ? Qt::MiterJoin : Qt::RoundJoin;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The drawing objects a metafile creates and selects (pens, brushes, fonts),
-// read from their records, and their Qt counterparts.
+// The drawing objects a metafile creates and selects (pens, brushes, fonts), read from their
+// records, and their Qt counterparts.
 
 #include "report/emf/EmfFormat.h"
 #include "report/emf/EmfReader.h"
@@ -54,31 +54,29 @@ QColor fromColorRef(quint32 colorRef);
 PenObj stockPen(quint32 index);
 BrushObj stockBrush(quint32 index);
 
-// The object of a CREATEPEN, EXTCREATEPEN, CREATEBRUSHINDIRECT or
-// EXTCREATEFONTINDIRECTW record; its object index is at offset 8. Each throws
-// MalformedRecord when a field it reads lies outside the record.
+// The object of a CREATEPEN, EXTCREATEPEN, CREATEBRUSHINDIRECT or EXTCREATEFONTINDIRECTW record;
+// its object index is at offset 8. Each throws MalformedRecord when a field it reads lies outside
+// the record.
 PenObj readPen(const RecordReader& record);
 PenObj readExtPen(const RecordReader& record);
 BrushObj readBrush(const RecordReader& record);
 FontObj readFont(const RecordReader& record);
 
-// The Qt pen drawing pen with the given width in device pixels; Qt::NoPen for a
-// null pen. Lines one pixel wide get flat caps so that their end point is not
-// drawn.
+// The Qt pen that draws pen, deviceWidth device pixels wide; Qt::NoPen for a null pen. Lines one
+// pixel wide get flat caps so that their end point is not drawn.
 QPen toQtPen(const PenObj& pen, double deviceWidth);
 QBrush toQtBrush(const BrushObj& brush);
-// The Qt font of font at pixelSize pixels (at least 1), its face resolved
-// through QFont's substitutions.
+// The Qt font for font, pixelSize pixels high (at least 1), its face resolved through QFont's
+// substitutions.
 QFont toQtFont(const FontObj& font, double pixelSize);
 
-// The metafile's object table: indices from 1 up to kMaxObjects - 1, grown on
-// demand.
+// The metafile's object table: indices from 1 up to kMaxObjects - 1, grown on demand.
 class ObjectTable {
 public:
     static constexpr quint32 kMaxObjects = 65536;
 
-    // The object at index (an empty one if never stored), or nullptr for index 0
-    // and from kMaxObjects on. The pointer stays valid until the next call.
+    // The object at index (an empty one if never stored), or nullptr for index 0 and from
+    // kMaxObjects on. The pointer stays valid until the next call.
     Object* slot(quint32 index);
     // Stores value at index; ignored for an index slot() refuses.
     void store(quint32 index, const Object& value);

@@ -28,8 +28,7 @@ void Playback::run(const QByteArray& bytes) {
 
 void Playback::play(quint32 type, const RecordReader& r) {
     using Family = bool (Playback::*)(quint32, const RecordReader&);
-    // The most frequent families of a page first; records of no family are not
-    // drawn.
+    // The most frequent families of a page first; records of no family are not drawn.
     static constexpr Family kFamilies[] = {
         &Playback::playTextRecord,   &Playback::playShapeRecord,  &Playback::playAttributeRecord,
         &Playback::playObjectRecord, &Playback::playPathRecord,   &Playback::playMappingRecord,

@@ -1,8 +1,7 @@
 #pragma once
 
-// Playing the records of one metafile onto a painter. The record families are
-// handled in their own files: shapes and paths, state (mapping, attributes,
-// objects), clipping, text and bitmaps.
+// Playing the records of one metafile onto a painter. The record families are handled in their own
+// files: shapes and paths, state (mapping, attributes, objects), clipping, text and bitmaps.
 
 #include "report/emf/EmfDeviceContext.h"
 #include "report/emf/EmfPlayer.h"
@@ -18,63 +17,52 @@ class QPainter;
 
 namespace lv26::emf {
 
-// One playing of one metafile. Without a painter it only reads every record's
-// fields, which is how the records are validated. Records are read through
-// RecordReader, so a record whose fields do not fit its size throws
-// MalformedRecord from run().
+// One playing of one metafile. Without a painter it only reads every record's fields, which is how
+// the records are validated. Records are read through RecordReader, so a record whose fields do not
+// fit its size throws MalformedRecord from run().
 class Playback {
 public:
-    // header: the metafile's checked header, which must outlive the playback.
-    // painter: the target, or nullptr for the validating pass; its transform and
-    // clipping on entry are the caller's, which playing draws within.
-    // deviceToPainter maps the metafile's device pixels to the painter's device.
+    // header: the metafile's checked header, which must outlive the playback. painter: the target,
+    // or nullptr for the validating pass; its transform and clipping on entry are the caller's,
+    // which playing draws within. deviceToPainter maps the metafile's device pixels to the
+    // painter's device.
     Playback(const EmfHeaderInfo& header, QPainter* painter, const QTransform& deviceToPainter);
 
-    // Plays the records of bytes, from which header was read and whose framing
-    // readFramedMetafile accepted. Leaves the painter's transform, clipping, pen,
-    // brush and font changed: the caller saves and restores its state around it.
+    // Plays the records of bytes, from which header was read and whose framing readFramedMetafile
+    // accepted. Leaves the painter's transform, clipping, pen, brush and font changed: the caller
+    // saves and restores its state around it.
     void run(const QByteArray& bytes);
 
 private:
     void play(quint32 type, const RecordReader& r);
 
-    // Record families. Each returns false, reading nothing, for a type not of its
-    // family.
-    bool playShapeRecord(quint32 type,
-                         const RecordReader& r); // EmfShapeRecords.cpp
-    bool playPathRecord(quint32 type,
-                        const RecordReader& r); // EmfShapeRecords.cpp
-    bool playMappingRecord(quint32 type,
-                           const RecordReader& r); // EmfStateRecords.cpp
-    bool playAttributeRecord(quint32 type,
-                             const RecordReader& r); // EmfStateRecords.cpp
-    bool playObjectRecord(quint32 type,
-                          const RecordReader& r); // EmfStateRecords.cpp
-    bool playClipRecord(quint32 type,
-                        const RecordReader& r); // EmfClipRecords.cpp
-    bool playTextRecord(quint32 type,
-                        const RecordReader& r); // EmfTextRecords.cpp
-    bool playBitmapRecord(quint32 type,
-                          const RecordReader& r); // EmfBitmapRecords.cpp
+    // Record families, each played in its own file: EmfShapeRecords.cpp (shapes and the path
+    // bracket), EmfStateRecords.cpp (mapping, attributes, objects), EmfClipRecords.cpp,
+    // EmfTextRecords.cpp and EmfBitmapRecords.cpp. Each returns false, reading nothing, for
+    // a type not of its family.
+    bool playShapeRecord(quint32 type, const RecordReader& r);
+    bool playPathRecord(quint32 type, const RecordReader& r);
+    bool playMappingRecord(quint32 type, const RecordReader& r);
+    bool playAttributeRecord(quint32 type, const RecordReader& r);
+    bool playObjectRecord(quint32 type, const RecordReader& r);
+    bool playClipRecord(quint32 type, const RecordReader& r);
+    bool playTextRecord(quint32 type, const RecordReader& r);
+    bool playBitmapRecord(quint32 type, const RecordReader& r);
 
-    // ---- mapping (EmfPlayback.cpp)
-    // --------------------------------------------------------
+    // Mapping (EmfPlayback.cpp).
     QTransform pageTransform() const;
     QTransform logicalToDevice() const { return dc_.world * pageTransform(); }
     QPainterPath toDevice(const QPainterPath& logical) const;
 
-    // ---- painting (EmfPlayback.cpp)
-    // ------------------------------------------------------- The selected pen as
-    // drawn on the device.
+    // Painting (EmfPlayback.cpp).
+    // The selected pen as drawn on the device.
     QPen currentPen() const;
     // Fills and strokes a device-space path, or adds it to the open path bracket.
     void paint(const QPainterPath& device, bool fill, bool stroke);
-    // Sets the painter's clipping to the caller's clip intersected with the
-    // current clip.
+    // Sets the painter's clipping to the caller's clip intersected with the current clip.
     void applyClip();
 
-    // ---- shapes and paths (EmfShapeRecords.cpp)
-    // -------------------------------------------
+    // Shapes and paths (EmfShapeRecords.cpp).
     std::vector<QPointF> points(const RecordReader& r, quint64 countOffset, bool small) const;
     void poly(quint32 kind, const std::vector<QPointF>& pts);
     void continueFigure(const QPainterPath& logical);
@@ -86,21 +74,18 @@ private:
     QPainterPath boxShape(const QRectF& box, quint32 kind, QSizeF corner = {}) const;
     void endPath(quint32 type);
 
-    // ---- state (EmfStateRecords.cpp)
-    // ------------------------------------------------------
+    // State (EmfStateRecords.cpp).
     void selectObject(quint32 index);
     void restoreDc(qint32 relative);
     void modifyWorldTransform(const RecordReader& r);
 
-    // ---- clipping (EmfClipRecords.cpp)
-    // ----------------------------------------------------
+    // Clipping (EmfClipRecords.cpp).
     void combineClip(QPainterPath region, quint32 mode);
     QPainterPath deviceRegion(const QRectF& logicalBox) const;
     void extSelectClipRgn(const RecordReader& r);
     void selectClipPath(quint32 mode);
 
-    // ---- text (EmfTextRecords.cpp)
-    // --------------------------------------------------------
+    // Text (EmfTextRecords.cpp).
     struct TextPlacement; // where a text's pieces go, in text coordinates
     void text(const RecordReader& r, bool wide);
     void smallText(const RecordReader& r);
@@ -115,8 +100,7 @@ private:
     void drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                         double size, const TextPlacement& at);
 
-    // ---- bitmaps (EmfBitmapRecords.cpp)
-    // ---------------------------------------------------
+    // Bitmaps (EmfBitmapRecords.cpp).
     void bitBlt(const RecordReader& r);
     void stretchDiBits(const RecordReader& r);
 

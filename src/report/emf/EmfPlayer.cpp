@@ -11,8 +11,8 @@ using namespace emf;
 
 namespace {
 
-// The rectangle of the metafile's device pixels that is shown: its picture
-// frame, or without a usable frame its bounds.
+// The rectangle of the metafile's device pixels that is shown: its picture frame, or without a
+// usable frame its bounds.
 QRectF shownArea(const EmfHeaderInfo& header) {
     QRectF source = header.framePx();
     if (!(source.width() > 0 && source.height() > 0)) {

@@ -32,10 +32,9 @@ std::optional<quint32> emfByteCount(const char* data, qsizetype size) {
 
 namespace {
 
-// Reads the description into header and returns where the fixed part of the
-// header ends (the description, when there is one, starts the variable part);
-// nullopt when the description does not lie inside the header. Requires a
-// header of headerSize bytes at p.
+// Reads the description into header and returns where the fixed part of the header ends (the
+// description, when there is one, starts the variable part); nullopt when the description does not
+// lie inside the header. Requires a header of headerSize bytes at p.
 std::optional<quint64> readDescription(const uchar* p, quint32 headerSize, EmfHeaderInfo& h) {
     const quint32 chars = qFromLittleEndian<quint32>(p + 60);
     const quint32 offDescription = qFromLittleEndian<quint32>(p + 64);
@@ -51,9 +50,8 @@ std::optional<quint64> readDescription(const uchar* p, quint32 headerSize, EmfHe
     return fixedEnd;
 }
 
-// Reads the micrometre size of the reference device when the fixed part of the
-// header holds it. It refines the millimetre size; one that contradicts it is
-// ignored.
+// Reads the micrometre size of the reference device when the fixed part of the header holds it. It
+// refines the millimetre size; one that contradicts it is ignored.
 void readMicrometreSize(const uchar* p, quint64 fixedEnd, EmfHeaderInfo& h) {
     auto u32 = [p](int off) { return qFromLittleEndian<quint32>(p + off); };
     auto i32 = [p](int off) { return qFromLittleEndian<qint32>(p + off); };

@@ -1,8 +1,7 @@
 #pragma once
 
-// Reading an enhanced metafile safely: its header, the framing of its records
-// and bounds-checked access to the fields of one record. Nothing here reads
-// outside the bytes.
+// Reading an enhanced metafile safely: its header, the framing of its records and bounds-checked
+// access to the fields of one record. Nothing here reads outside the bytes.
 
 #include "report/emf/EmfFormat.h"
 #include "report/emf/EmfPlayer.h"
@@ -14,20 +13,18 @@
 
 namespace lv26::emf {
 
-// Thrown for a record whose fields do not fit its size; validateEmf and playEmf
-// turn it into EMetafileError.
+// Thrown for a record whose fields do not fit its size; validateEmf and playEmf turn it into
+// EMetafileError.
 struct MalformedRecord {};
 
-// Little-endian fields of one record, at byte offsets from the record's start.
-// Every read checks that it lies inside the record's size and throws
-// MalformedRecord otherwise. Does not own the bytes, which must outlive the
-// reader.
+// Little-endian fields of one record, at byte offsets from the record's start. Every read checks
+// that it lies inside the record's size and throws MalformedRecord otherwise. Does not own the
+// bytes, which must outlive the reader.
 class RecordReader {
 public:
     RecordReader(const uchar* data, quint32 size) : p_(data), size_(size) {}
     quint32 size() const { return size_; }
-    // Throws MalformedRecord unless bytes [offset, offset + bytes) lie inside the
-    // record.
+    // Throws MalformedRecord unless bytes [offset, offset + bytes) lie inside the record.
     void need(quint64 offset, quint64 bytes) const {
         if (offset + bytes > size_)
             throw MalformedRecord{};
@@ -52,8 +49,7 @@ public:
     }
     QPointF point32(quint64 off) const { return QPointF(i32(off), i32(off + 4)); }
     QPointF point16(quint64 off) const { return QPointF(i16(off), i16(off + 2)); }
-    // Left, top, right, bottom as 32-bit integers, returned as a normalized
-    // rectangle.
+    // Left, top, right, bottom as 32-bit integers, returned as a normalized rectangle.
     QRectF box(quint64 off) const {
         return QRectF(QPointF(i32(off), i32(off + 4)), QPointF(i32(off + 8), i32(off + 12)))
             .normalized();
@@ -69,15 +65,15 @@ private:
     quint32 size_;
 };
 
-// Reads the header (readEmfHeader) and checks the framing of every record: each
-// at least 8 bytes, a multiple of 4 and inside the byte count, and the records
-// either reaching EMR_EOF or ending exactly at the byte count. Does not look
-// inside the records. Throws EMetafileError when any of that fails.
+// Reads the header (readEmfHeader) and checks the framing of every record: each at least 8 bytes, a
+// multiple of 4 and inside the byte count, and the records either reaching EMR_EOF or ending
+// exactly at the byte count. Does not look inside the records. Throws EMetafileError when any of
+// that fails.
 EmfHeaderInfo readFramedMetafile(const QByteArray& bytes);
 
-// Calls visit(type, RecordReader) for every record after the header, in order,
-// up to (not including) EMR_EOF or the end of the byte count. Requires bytes
-// whose framing readFramedMetafile accepted, with header read from them.
+// Calls visit(type, RecordReader) for every record after the header, in order, up to (not
+// including) EMR_EOF or the end of the byte count. Requires bytes whose framing readFramedMetafile
+// accepted, with header read from them.
 template <typename Visit>
 void forEachRecord(const QByteArray& bytes, const EmfHeaderInfo& header, Visit&& visit) {
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData());

@@ -1,5 +1,4 @@
-// Shapes and paths: polygons, polylines and Béziers, lines, boxes, arcs and the
-// path bracket.
+// Shapes and paths: polygons, polylines and Béziers, lines, boxes, arcs and the path bracket.
 
 #include "report/emf/EmfPlayback.h"
 
@@ -149,8 +148,8 @@ void Playback::poly(quint32 kind, const std::vector<QPointF>& pts) {
     paint(toDevice(p), kind == EMR_POLYGON, true);
 }
 
-// Adds the segments of logical, which starts at the current position, to the
-// open figure of the path bracket instead of starting a new one.
+// Adds the segments of logical, which starts at the current position, to the open figure of the
+// path bracket instead of starting a new one.
 void Playback::continueFigure(const QPainterPath& logical) {
     QPainterPath dev = toDevice(logical);
     for (int i = 1; i < dev.elementCount(); ++i) {
@@ -242,8 +241,7 @@ void Playback::arc(const RecordReader& r, quint32 kind) {
     const QRectF box = r.box(8);
     const QPointF start = r.point32(24), end = r.point32(32);
     const QPointF c = box.center();
-    // Angles counterclockwise in the logical y-down sense, as the format draws
-    // them.
+    // Angles counterclockwise in the logical y-down sense, as the format draws them.
     const double a0 = std::atan2(-(start.y() - c.y()), start.x() - c.x()) * 180 / M_PI;
     double a1 = std::atan2(-(end.y() - c.y()), end.x() - c.x()) * 180 / M_PI;
     double sweep = a1 - a0;
@@ -260,8 +258,8 @@ void Playback::arc(const RecordReader& r, quint32 kind) {
     paint(toDevice(p), kind != EMR_ARC, true);
 }
 
-// The box of RECTANGLE, ELLIPSE and ROUNDRECT: without a world transform the
-// right and bottom edges are excluded, one device pixel.
+// The box of RECTANGLE, ELLIPSE and ROUNDRECT: without a world transform the right and bottom edges
+// are excluded, one device pixel.
 QPainterPath Playback::boxShape(const QRectF& box, quint32 kind, QSizeF corner) const {
     QPainterPath p;
     if (!dc_.hasWorld) {

@@ -1,5 +1,5 @@
-// State records: the mapping (map mode, window, viewport, world transform),
-// attributes (colours, modes, alignment, saved states) and the object table.
+// State records: the mapping (map mode, window, viewport, world transform), attributes (colours,
+// modes, alignment, saved states) and the object table.
 
 #include "report/emf/EmfPlayback.h"
 
@@ -13,9 +13,8 @@ bool validExtent(double w, double h) {
     return w != 0 && h != 0 && std::isfinite(w) && std::isfinite(h);
 }
 
-// The transform of the six floats at off into out; false (out unchanged) when a
-// value is not finite or beyond 1e9, false (out set) when the transform cannot
-// be inverted.
+// The transform of the six floats at off into out; false (out unchanged) when a value is not finite
+// or beyond 1e9, false (out set) when the transform cannot be inverted.
 bool readWorldTransform(const RecordReader& r, quint64 off, QTransform& out) {
     float v[6];
     for (int i = 0; i < 6; ++i) {
@@ -27,8 +26,8 @@ bool readWorldTransform(const RecordReader& r, quint64 off, QTransform& out) {
     return std::isnormal(out.determinant());
 }
 
-// SCALEWINDOWEXTEX and SCALEVIEWPORTEXTEX: ext times xNum / xDenom and yNum /
-// yDenom, kept unless that gives a usable extent.
+// SCALEWINDOWEXTEX and SCALEVIEWPORTEXTEX: ext times xNum / xDenom and yNum / yDenom, kept unless
+// that gives a usable extent.
 void scaleExtent(const RecordReader& r, QSizeF& ext) {
     const double xn = r.i32(8), xd = r.i32(12), yn = r.i32(16), yd = r.i32(20);
     if (xd != 0 && yd != 0) {
@@ -127,8 +126,7 @@ bool Playback::playAttributeRecord(quint32 type, const RecordReader& r) {
     }
 }
 
-// Goes back to the state saved -relative SAVEDC records ago; other values are
-// ignored.
+// Goes back to the state saved -relative SAVEDC records ago; other values are ignored.
 void Playback::restoreDc(qint32 relative) {
     if (relative < 0 && quint64(-qint64(relative)) <= saved_.size()) {
         saved_.resize(saved_.size() - size_t(-qint64(relative)) + 1);

@@ -15,8 +15,8 @@ namespace {
 
 constexpr double kMaxGlyphBitmap = 256; // pixels: longer glyphs are filled as outlines
 
-// The count advances at offDx, one 32-bit value per character (every other
-// value when pdy: the vertical advances are not used). None when offDx is 0.
+// The count advances at offDx, one 32-bit value per character (every other value when pdy: the
+// vertical advances are not used). None when offDx is 0.
 std::vector<qint32> readAdvances(const RecordReader& r, quint32 offDx, quint32 count, bool pdy) {
     std::vector<qint32> dx;
     if (offDx != 0 && count > 0) {
@@ -29,8 +29,7 @@ std::vector<qint32> readAdvances(const RecordReader& r, quint32 offDx, quint32 c
     return dx;
 }
 
-// count characters at chars: UTF-16 units when wide, else one byte each
-// (Latin-1).
+// count characters at chars: UTF-16 units when wide, else one byte each (Latin-1).
 QString decodeChars(const uchar* chars, quint32 count, bool wide) {
     QString s;
     s.reserve(count);
@@ -41,8 +40,8 @@ QString decodeChars(const uchar* chars, quint32 count, bool wide) {
 
 } // namespace
 
-// Where a text's pieces go. Text coordinates have their origin at the reference
-// point and their x axis along the baseline, in device pixels.
+// Where a text's pieces go. Text coordinates have their origin at the reference point and their x
+// axis along the baseline, in device pixels.
 struct Playback::TextPlacement {
     QTransform textToPainter;
     double left = 0;     // x where the text starts
@@ -128,8 +127,7 @@ void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>
     painter_->restore();
 }
 
-// With TA_UPDATECP the current position moves along the text in the direction
-// of its alignment.
+// With TA_UPDATECP the current position moves along the text in the direction of its alignment.
 void Playback::moveAlongText(qint64 advance) {
     const quint32 h = dc_.textAlign & TA_CENTER;
     if (h == TA_RIGHT)
@@ -138,8 +136,8 @@ void Playback::moveAlongText(qint64 advance) {
         dc_.position.rx() += advance;
 }
 
-// The em size in device pixels of the selected font under xf; nullopt when it
-// is under half a pixel or beyond twice the frame's larger side.
+// The em size in device pixels of the selected font under xf; nullopt when it is under half a pixel
+// or beyond twice the frame's larger side.
 std::optional<double> Playback::textPixelSize(const QTransform& xf) const {
     const double sy = std::hypot(xf.m21(), xf.m22());
     const double maxSize =
@@ -156,9 +154,8 @@ std::optional<double> Playback::textPixelSize(const QTransform& xf) const {
     return size;
 }
 
-// Places s, drawn in font at origin (device pixels), by the text alignment, the
-// font's escapement and, in the advanced graphics mode, the world transform's
-// rotation.
+// Places s, drawn in font at origin (device pixels), by the text alignment, the font's escapement
+// and, in the advanced graphics mode, the world transform's rotation.
 Playback::TextPlacement Playback::placeText(const QFont& font, const QString& s,
                                             const std::vector<qint32>& dx, qint64 advance,
                                             const QTransform& xf, QPointF origin,
@@ -185,8 +182,8 @@ Playback::TextPlacement Playback::placeText(const QFont& font, const QString& s,
     return at;
 }
 
-// The record's rectangle: filled with the background colour (ETO_OPAQUE) and
-// clipping the text (ETO_CLIPPED). Leaves the painter in device coordinates.
+// The record's rectangle: filled with the background colour (ETO_OPAQUE) and clipping the text
+// (ETO_CLIPPED). Leaves the painter in device coordinates.
 void Playback::fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect) {
     painter_->setTransform(toPainter_);
     const QRectF deviceRect = xf.mapRect(rect);
@@ -196,20 +193,19 @@ void Playback::fillTextBox(const QTransform& xf, quint32 options, const QRectF& 
         painter_->setClipRect(deviceRect, Qt::IntersectClip);
 }
 
-// Draws s in one piece, or one piece per character at the advances dx stored in
-// the record. Requires the painter in text coordinates with font and pen set.
+// Draws s in one piece, or one piece per character at the advances dx stored in the record.
+// Requires the painter in text coordinates with font and pen set.
 void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                               double size, const TextPlacement& at) {
-    // Text stays text on every target, so that a PDF keeps it searchable. Only
-    // absurd sizes are dropped, and glyphs squeezed below half a pixel in some
-    // direction: they would not show, and the font engine fails to render them.
+    // Text stays text on every target, so that a PDF keeps it searchable. Only absurd sizes are
+    // dropped, and glyphs squeezed below half a pixel in some direction: they would not show, and
+    // the font engine fails to render them.
     const auto [leastStretch, mostStretch] = stretchRange(at.textToPainter);
     if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5))
         return;
-    // The raster engine renders glyphs as bitmaps unless their area is large, so
-    // a glyph stretched long in one direction only still becomes a bitmap, which
-    // the font engine can fail to render. Such glyphs are filled as outlines
-    // here.
+    // The raster engine renders glyphs as bitmaps unless their area is large, so a glyph stretched
+    // long in one direction only still becomes a bitmap, which the font engine can fail to render.
+    // Such glyphs are filled as outlines here.
     const bool asOutlines = painter_->paintEngine() &&
                             painter_->paintEngine()->type() == QPaintEngine::Raster &&
                             size * mostStretch > kMaxGlyphBitmap;
