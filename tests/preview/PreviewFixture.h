@@ -4,6 +4,7 @@
 // filled by the lv26-tables tool, the data module and ListForm opened there, and small verbs
 // to act from inside the nested loops of a running preview.
 
+#include "base/Error.h"
 #include "data/Fonts.h"
 #include "data/Unit3.h"
 #include "preview/PreviewForm.h"
@@ -15,6 +16,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPrinter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +74,24 @@ private:
     std::unique_ptr<TDados> dados_;
     std::unique_ptr<TListForm> listForm_;
 };
+
+// The message of the error `action` raises; empty when it raises none.
+inline QString errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return {};
+}
+
+// A printer writing PDF into `file`.
+inline std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(file);
+    return printer;
+}
 
 // Runs `action` once, from the event loop, as soon as `condition` holds. Each watcher has a
 // timer of its own, so watchers started from inside another one's action still run.

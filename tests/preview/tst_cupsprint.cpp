@@ -160,23 +160,6 @@ QStringList missingInOrder(const QString& text, const QStringList& names) {
     return missing;
 }
 
-// The message of the error `action` raises; empty when it raises none.
-QString errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return {};
-}
-
-std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(file);
-    return printer;
-}
-
 // A CUPS scheduler of this test's own (cups-test-server.sh) in a temporary folder, reached
 // through CUPS_SERVER by this process alone, with its queues and the folder their jobs go to.
 // Stopped, and its folder removed, with the object.

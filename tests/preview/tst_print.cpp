@@ -61,23 +61,6 @@ QStringList paperNames(const QList<TPaperSize>& papers) {
     return names;
 }
 
-// The message of the error `action` raises; empty when it raises none.
-QString errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.message();
-    }
-    return {};
-}
-
-std::unique_ptr<QPrinter> pdfPrinter(const QString& file) {
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(file);
-    return printer;
-}
-
 } // namespace
 
 class TestPrint : public QObject {
