@@ -5,12 +5,11 @@
 #include "data/Unit3.h"
 #include "ui_Unit1.h"
 #include "widgets/BitBtn.h"
+#include "widgets/ErrorBox.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QShortcut>
 
 namespace lv26 {
@@ -45,14 +44,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui_(std::make_unique<Ui::TFor
 TForm1::~TForm1() = default;
 
 void TForm1::BitBtn1Click() {
-    if (!maintenanceWindow)
-        return;
-    // The window that was active before gets the keyboard again, whatever the platform
-    // activates when the modal window hides.
-    const QPointer<QWidget> previous = QApplication::activeWindow();
-    maintenanceWindow->exec();
-    if (previous && previous->isVisible())
-        previous->activateWindow();
+    if (maintenanceWindow)
+        execModal(*maintenanceWindow);
 }
 
 void TForm1::BitBtn3Click() {

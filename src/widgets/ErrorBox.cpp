@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -27,15 +28,19 @@ QString errorBoxText(const QString& message) {
     return message;
 }
 
-void showErrorBox(const QString& message) {
-    // The box has no owner window, so nothing would give the focus back where it was.
+int execModal(QDialog& dialog) {
     const QPointer<QWidget> previous = QApplication::activeWindow();
+    const int result = dialog.exec();
+    if (previous && previous->isVisible())
+        previous->activateWindow();
+    return result;
+}
+
+void showErrorBox(const QString& message) {
     QMessageBox box(QMessageBox::Critical, applicationTitle(), errorBoxText(message),
                     QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
-    if (previous && previous->isVisible())
-        previous->activateWindow();
+    execModal(box);
 }
 
 void handleCurrentException() {

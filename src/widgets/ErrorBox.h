@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+class QDialog;
 class QWidget;
 
 namespace lv26 {
@@ -17,6 +18,11 @@ QString applicationTitle();
 // The message as the error box shows it: "." appended when its last character's code is
 // greater than that of "." (letters, digits, "?"), not after ".", "!", ")", quotes, blanks.
 QString errorBoxText(const QString& message);
+
+// Runs `dialog` modally (its exec()) and then gives the keyboard back to the window that was
+// active before, when it is still shown: a window without an owner leaves that to the
+// platform, which may activate nothing. Returns exec()'s result.
+int execModal(QDialog& dialog);
 
 // Shows `message` in the application's error box: captioned with the application's title,
 // error icon, one OK button, application-modal, no owner window. Returns when it is closed.
