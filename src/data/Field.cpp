@@ -91,10 +91,10 @@ bool DecimalDigits::isZero() const {
            std::all_of(fraction.cbegin(), fraction.cend(), [](QChar c) { return c == u'0'; });
 }
 
-double currencyAmount(double value) {
+double currencyAmount(double value, int decimals) {
     if (!std::isfinite(value) || std::fabs(value) >= 1e15)
         return value;
-    const DecimalDigits d = roundDecimal(value, currencyDecimals());
+    const DecimalDigits d = roundDecimal(value, decimals);
     const double amount = QString(d.integer + u'.' + d.fraction).toDouble();
     return d.negative ? -amount : amount;
 }
@@ -103,7 +103,7 @@ QString currencyText(double value) {
     const QLocale locale;
     const int decimals = currencyDecimals();
     QString text =
-        locale.toCurrencyString(currencyAmount(value), locale.currencySymbol(), decimals);
+        locale.toCurrencyString(currencyAmount(value, decimals), locale.currencySymbol(), decimals);
     if (!std::isfinite(value) || std::fabs(value) < 1e13)
         return text;
     // Past 15 significant digits show the rounded digits and zeros, not the binary expansion
@@ -428,8 +428,9 @@ QString TCurrencyField::EditText() const {
         return QString();
     QLocale locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    const double value = regional::currencyAmount(v.toDouble());
-    return locale.toString(value == 0.0 ? 0.0 : value, 'f', regional::currencyDecimals());
+    const int decimals = regional::currencyDecimals();
+    const double value = regional::currencyAmount(v.toDouble(), decimals);
+    return locale.toString(value == 0.0 ? 0.0 : value, 'f', decimals);
 }
 
 QString TCurrencyField::textOf(const QVariant& value) const {

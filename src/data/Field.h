@@ -174,9 +174,9 @@ int currencyDecimals();
 // `value` in the regional currency format, at most 15 significant digits, rounded to the
 // currency decimals as roundDecimal() rounds.
 QString currencyText(double value);
-// `value` as a currency amount: rounded to the currency decimals as roundDecimal() rounds
-// (from 10^15 on, where a double holds no cents, the value itself).
-double currencyAmount(double value);
+// `value` as a currency amount: rounded to `decimals` places (the currency decimals) as
+// roundDecimal() rounds (from 10^15 on, where a double holds no cents, the value itself).
+double currencyAmount(double value, int decimals);
 
 // The decimal digits of a finite `value` rounded to `decimals` places, halves away from zero,
 // taken from its 15 significant digits: 2.675, held as 2.67499999..., rounds to 2.68 as
