@@ -136,6 +136,37 @@ constexpr Entry entries[] = {
     {Message::LayoutUnknownOption, u"unknown option \"%s\""},
     {Message::LayoutNotALayout, u"not a report layout"},
     {Message::LayoutUnsupportedVersion, u"unsupported version"},
+    {Message::PdfFileFilter, u"PDF file (*.pdf)"},
+    {Message::CsvFileFilter, u"CSV file (*.csv)"},
+    {Message::PdfDocumentTitle, u"Folha de Pagamento"},
+    {Message::PdfDocumentCreator, u"Lv26"},
+    {Message::CliUsage,
+     u"Usage: %s [--totals] [--paper letter|a4] [--pdf FILE] [--text FILE] [--qrp FILE]\n"
+     u"          [--csv FILE] [--png DIR [--dpi N]] [--from-qrp FILE] [--quiet] [FOLDER]\n"
+     u"Writes the payroll listing of the tables Func.DB and Dados.DB in FOLDER (default: the\n"
+     u"current folder) without a window.\n"
+     u"  --totals          total the weekly hours into the month's hours first\n"
+     u"  --paper P         letter (the report's own paper) or a4\n"
+     u"  --pdf FILE        the listing as a PDF document\n"
+     u"  --text FILE       the listing as a text file\n"
+     u"  --qrp FILE        the listing as a report file\n"
+     u"  --csv FILE        the month's employees as CSV\n"
+     u"  --png DIR         one PNG image per page, DIR/page-0001.png ...\n"
+     u"  --dpi N           resolution of the PNG images (default 96)\n"
+     u"  --from-qrp FILE   take the pages from a report file (with --pdf and --png)\n"
+     u"  --quiet           no progress on standard error\n"
+     u"Exit status: 0 done, 1 error, 2 wrong usage."},
+    {Message::CliUnknownOption, u"Unknown option %s"},
+    {Message::CliMissingValue, u"Option %s needs a value"},
+    {Message::CliInvalidValue, u"Invalid value %s for %s"},
+    {Message::CliSecondFolder, u"Only one folder may be given; %s is a second one"},
+    {Message::CliNoOutput,
+     u"Nothing to write: give at least one of --pdf, --text, --qrp, --csv, --png"},
+    {Message::CliFromQrpOutputs, u"--from-qrp works only with --pdf and --png"},
+    {Message::CliDpiWithoutPng, u"--dpi needs --png"},
+    {Message::CliCannotCreateFolder, u"Cannot create folder %s"},
+    {Message::CliInterrupted, u"Interrupted"},
+    {Message::CliProgress, u"%s pages, %s pages/s"},
 };
 
 constexpr bool inMessageOrder() {

@@ -255,6 +255,38 @@ enum class Message {
     // "unsupported version"
     LayoutUnsupportedVersion,
 
+    // ---- Exports: PDF and CSV, and the command-line listing
+    // "PDF file (*.pdf)" (Save dialog)
+    PdfFileFilter,
+    // "CSV file (*.csv)" (Save dialog)
+    CsvFileFilter,
+    // "Folha de Pagamento" (the PDF document's title)
+    PdfDocumentTitle,
+    // "Lv26" (the PDF document's creator)
+    PdfDocumentCreator,
+    // The command-line tool's usage text (program name)
+    CliUsage,
+    // "Unknown option %s" (option)
+    CliUnknownOption,
+    // "Option %s needs a value" (option)
+    CliMissingValue,
+    // "Invalid value %s for %s" (value, option)
+    CliInvalidValue,
+    // "Only one folder may be given; %s is a second one" (argument)
+    CliSecondFolder,
+    // "Nothing to write: give at least one of --pdf, --text, --qrp, --csv, --png"
+    CliNoOutput,
+    // "--from-qrp works only with --pdf and --png"
+    CliFromQrpOutputs,
+    // "--dpi needs --png"
+    CliDpiWithoutPng,
+    // "Cannot create folder %s" (folder)
+    CliCannotCreateFolder,
+    // "Interrupted"
+    CliInterrupted,
+    // "%s pages, %s pages/s" (pages done, pages per second; the progress line)
+    CliProgress,
+
     Count // the number of entries; not a message
 };
 
