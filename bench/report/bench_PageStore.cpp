@@ -1,6 +1,8 @@
 // Appends 3226 pages to a page store and fetches them forward, backward and by jumps.
 // Baseline: the same bytes written and read with plain file calls in the same run.
 // Memory: resident set size before and after; the store keeps at most 100000 bytes itself.
+// Scale: a random fetch in a store of 3226 pages against one of 32000, appended and loaded.
+// Usage: bench_PageStore [RUNS]  (repetitions of the scale figures, default 3).
 
 #include "report/PageStore.h"
 
@@ -12,7 +14,9 @@
 #include <QTemporaryFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 using lv26::bench::residentKiB;
@@ -41,9 +45,71 @@ void report(const char* what, double storeMs, double baselineMs) {
                 baselineMs > 0 ? storeMs / baselineMs : 0.0);
 }
 
+// Milliseconds per fetch of `jumps` random pages of `store`, each jump measured after a
+// first pass over the same pages (a loaded file learns its records as it walks them).
+double msPerRandomFetch(lv26::TPageList& store, int jumps) {
+    QList<int> pages;
+    for (int i = 0; i < jumps; ++i)
+        pages.append(1 + QRandomGenerator::global()->bounded(store.pageCount()));
+    QElapsedTimer timer;
+    timer.start();
+    for (int n : pages)
+        store.fetchPage(n);
+    const double first = ms(timer);
+    timer.restart();
+    for (int n : pages)
+        store.fetchPage(n);
+    std::printf("    %d pages: %d random fetches %.2f ms the first time, %.2f ms again\n",
+                store.pageCount(), jumps, first, ms(timer));
+    return ms(timer) / jumps;
+}
+
+// Returns the cost of a random fetch in stores of `pages` pages: appended and then loaded.
+struct ScaleFigures {
+    double appended = 0;
+    double loaded = 0;
+};
+
+ScaleFigures measureScale(const QList<QByteArray>& pictures, int pages, const QString& file) {
+    ScaleFigures figures;
+    {
+        lv26::TPageList store;
+        for (int n = 1; n <= pages; ++n)
+            store.appendPage(pictures[n % 8]);
+        store.writeHeader();
+        figures.appended = msPerRandomFetch(store, 1000);
+        store.copyToFile(file);
+    }
+    auto loaded = lv26::TPageList::openFile(file);
+    figures.loaded = msPerRandomFetch(*loaded, 1000);
+    loaded.reset();
+    QFile::remove(file);
+    return figures;
+}
+
+void reportScale(const QList<QByteArray>& pictures, int runs) {
+    const QString file = QStringLiteral("bench_PageStore.qrp");
+    std::printf("random fetch at scale (best of %d; each: 1000 fetches, then the same again)\n",
+                runs);
+    ScaleFigures small{1e9, 1e9}, large{1e9, 1e9};
+    for (int run = 0; run < runs; ++run) {
+        const ScaleFigures s = measureScale(pictures, kPages, file);
+        const ScaleFigures l = measureScale(pictures, 10 * kPages - 260, file);
+        small = {std::min(small.appended, s.appended), std::min(small.loaded, s.loaded)};
+        large = {std::min(large.appended, l.appended), std::min(large.loaded, l.loaded)};
+    }
+    std::printf("fetch one random page, appended    %9.4f ms at %d   %9.4f ms at 32000   ratio "
+                "%6.2f\n",
+                small.appended, kPages, large.appended, large.appended / small.appended);
+    std::printf("fetch one random page, loaded file %9.4f ms at %d   %9.4f ms at 32000   ratio "
+                "%6.2f\n",
+                small.loaded, kPages, large.loaded, large.loaded / small.loaded);
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int scaleRuns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     QList<QByteArray> pictures;
     for (int i = 0; i < 8; ++i)
         pictures.append(makePicture(i));
@@ -112,9 +178,10 @@ int main() {
     report("fetch all pages forward", forward, rawForward);
     report("fetch all pages backward", backward, rawForward);
     report("200 random jumps", jump, rawJump);
-    std::printf("records walked per random jump: %.0f (pages / 3 expected)\n",
+    std::printf("records walked per random jump: %.0f (0 expected: appended records are known)\n",
                 double(walked) / kJumps);
     std::printf("resident memory: %ld KiB before, %ld after appending, %ld after fetching\n",
                 rssBefore, rssAfterAppend, rssAfterFetch);
+    reportScale(pictures, scaleRuns);
     return 0;
 }

@@ -297,6 +297,9 @@ void TPageList::appendPage(const QByteArray& picture) {
     if (sizeBefore + headerGrowth + kRecordOverhead + pictureSize > kMaxStreamSize)
         raise(msg(Message::ReportTooLarge));
     const int page = pageCount_ + 1;
+    // Room for the new record's offset first, so nothing can fail once the record is written.
+    if (recordOffsets_.size() < size_t(page))
+        recordOffsets_.resize(page, 0);
     try {
         if (page == 1)
             writeHeaderBytes(1);
@@ -311,6 +314,7 @@ void TPageList::appendPage(const QByteArray& picture) {
         stream_->seek(nextLink);
         writeInt32(qint32(end));
         stream_->seek(end);
+        recordOffsets_[page - 1] = qint32(record);
     } catch (const Error&) {
         // Take the half-written record back so the stream stays a valid chain of pages.
         stream_->truncate(sizeBefore);
@@ -327,7 +331,10 @@ std::optional<QByteArray> TPageList::fetchPage(int n) {
     lastWalkLength_ = 0;
     try {
         goToRecord(n);
-        return readRecord(n);
+        const qint64 record = stream_->pos();
+        QByteArray picture = readRecord(n);
+        learnRecord(n, record);
+        return picture;
     } catch (const Error&) {
         // Leave the position on a record boundary for the next fetch.
         stream_->seek(kHeaderSize);
@@ -355,9 +362,14 @@ void TPageList::writeHeaderBytes(qint32 pageCount) {
     stream_->write(header, kHeaderSize);
 }
 
-// Leaves the position at the start of record n, walking the chain from the current record
-// when n is neither the first nor the last page.
+// Leaves the position at the start of record n: directly when its offset is known, else
+// walking the chain from the current record when n is neither the first nor the last page.
 void TPageList::goToRecord(int n) {
+    if (const qint64 known = knownRecord(n)) {
+        checkRecordOffset(known);
+        stream_->seek(known);
+        return;
+    }
     if (n == 1) {
         checkRecordOffset(kHeaderSize);
         stream_->seek(kHeaderSize);
@@ -378,8 +390,20 @@ void TPageList::goToRecord(int n) {
         record = stepToNeighbour(record, page, n);
         page += page < n ? 1 : -1;
         ++lastWalkLength_;
+        learnRecord(page, record);
     }
     stream_->seek(record);
+}
+
+qint64 TPageList::knownRecord(int n) const {
+    return n <= int(recordOffsets_.size()) ? recordOffsets_[n - 1] : 0;
+}
+
+// Remembers record n's offset once its page number has been read there.
+void TPageList::learnRecord(int n, qint64 record) {
+    if (recordOffsets_.size() < size_t(n))
+        recordOffsets_.resize(std::max(n, pageCount_), 0);
+    recordOffsets_[n - 1] = qint32(record);
 }
 
 void TPageList::goToLastRecord() {

@@ -12,6 +12,7 @@
 #include <QtGlobal>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QFile;
 class QTemporaryFile;
@@ -148,7 +149,9 @@ public:
     // valid" for a picture that is not one, and the stream's write errors.
     void appendPage(const QByteArray& picture);
     // Returns a copy of page `n` (1-based), or nullopt when n < 1 or n > pageCount().
-    // Raises "Metafile is not valid" when the record cannot be found or read or its
+    // A record whose offset is known (every appended page, and every record of a loaded file
+    // once a fetch has walked over it) is read directly; others are reached by walking the
+    // chain. Raises "Metafile is not valid" when the record cannot be found or read or its
     // picture is not a metafile; the position then returns to the start of record 1.
     std::optional<QByteArray> fetchPage(int n);
     int pageCount() const;
@@ -164,7 +167,8 @@ public:
     // Always false: this program never compresses pages.
     bool compression() const { return false; }
 
-    // Records stepped over by the last fetch's walk (0 when it went straight to its record).
+    // Records stepped over by the last fetch's walk (0 when it went straight to its record,
+    // as it does for every record whose offset is known).
     int lastWalkLength() const { return lastWalkLength_; }
     TPageStream& stream() { return *stream_; }
 
@@ -175,6 +179,8 @@ private:
     void goToRecord(int n);
     void goToLastRecord();
     qint64 stepToNeighbour(qint64 record, int fromPage, int n);
+    qint64 knownRecord(int n) const;
+    void learnRecord(int n, qint64 record);
     QByteArray readRecord(int n);
     qint32 readInt32();
     void writeInt32(qint32 value);
@@ -184,6 +190,9 @@ private:
     std::unique_ptr<TPageStream> stream_;
     int pageCount_ = 0;
     int lastWalkLength_ = 0;
+    // Offset of record n at [n - 1], 0 while unknown: filled as pages are appended and, for a
+    // loaded file, as fetches walk the chain, so a page is found without walking again.
+    std::vector<qint32> recordOffsets_;
 };
 
 } // namespace lv26

@@ -270,46 +270,84 @@ private Q_SLOTS:
         QCOMPARE(list.fetchPage(7).value(), pictures_[6]);
     }
 
-    void walkCosts_data() {
+    // A loaded file's records are found by walking the chain the first time.
+    void walkCostsOfALoadedFile_data() {
         QTest::addColumn<QList<int>>("before"); // fetches made first
-        QTest::addColumn<bool>("finalHeader");  // the final header was written last
         QTest::addColumn<int>("page");
         QTest::addColumn<int>("walk"); // records stepped over
-        QTest::newRow("first page direct") << QList<int>{7} << false << 1 << 0;
-        QTest::newRow("last page direct") << QList<int>{3} << false << 10 << 0;
-        QTest::newRow("next page needs no walk") << QList<int>{4} << false << 5 << 0;
-        // Position at record 5: back over records 5 and 4 to reach record 3.
-        QTest::newRow("previous page walks two") << QList<int>{4} << false << 3 << 2;
-        QTest::newRow("after final header from record 1") << QList<int>{} << true << 2 << 1;
-        QTest::newRow("forward jump one by one") << QList<int>{3} << false << 8 << 4;
+        QTest::newRow("first page direct") << QList<int>{7} << 1 << 0;
+        QTest::newRow("last page direct") << QList<int>{3} << 10 << 0;
+        QTest::newRow("next page needs no walk") << QList<int>{4} << 5 << 0;
+        // Position at record 5: back over records 5 and 4 to reach record 3 (4 to 9 known).
+        QTest::newRow("previous page walks two") << QList<int>{10, 4} << 3 << 2;
+        QTest::newRow("from record 1 after loading") << QList<int>{} << 2 << 1;
+        QTest::newRow("forward jump one by one") << QList<int>{3} << 8 << 4;
         // Page 10 leaves the position at the end: start again from the last record.
-        QTest::newRow("from the end back") << QList<int>{10} << false << 6 << 4;
+        QTest::newRow("from the end back") << QList<int>{10} << 6 << 4;
+        // Records once walked over are known: 2..5 were stepped over on the way to 6.
+        QTest::newRow("walked records are known") << QList<int>{1, 6, 10} << 3 << 0;
+        QTest::newRow("fetched records are known") << QList<int>{4, 9} << 4 << 0;
     }
-    void walkCosts() {
+    void walkCostsOfALoadedFile() {
         QFETCH(QList<int>, before);
-        QFETCH(bool, finalHeader);
         QFETCH(int, page);
         QFETCH(int, walk);
-        TPageList list;
-        fill(list, 10);
+        auto list = TPageList::openFile(writeReport(QStringLiteral("walk.qrp"), 10));
         for (int n : before)
-            QVERIFY(list.fetchPage(n));
-        if (finalHeader)
-            list.writeHeader();
-        QCOMPARE(list.fetchPage(page).value(), pictures_[page - 1]);
-        QCOMPARE(list.lastWalkLength(), walk);
+            QVERIFY(list->fetchPage(n));
+        QCOMPARE(list->fetchPage(page).value(), pictures_[page - 1]);
+        QCOMPARE(list->lastWalkLength(), walk);
+    }
+
+    // Appended pages are found without walking, wherever the position is.
+    void appendedPagesNeedNoWalk() {
+        TPageList list;
+        fill(list, 60);
+        QList<int> order{30, 29, 2, 59, 31, 60, 1, 45};
+        for (int n = 1; n <= 60; ++n)
+            order.append(n);
+        std::shuffle(order.begin() + 8, order.end(), *QRandomGenerator::global());
+        for (int n : order) {
+            QCOMPARE(list.fetchPage(n).value(), pictures_[n - 1]);
+            QVERIFY2(list.lastWalkLength() == 0, qPrintable(QString::number(n)));
+        }
+        list.writeHeader();
+        QCOMPARE(list.fetchPage(2).value(), pictures_[1]);
+        QCOMPARE(list.lastWalkLength(), 0);
+    }
+
+    // A loaded file gives the same pages whether they are walked to or read directly.
+    void loadedFileGivesTheSamePagesOnceWalked() {
+        const QString name = writeReport(QStringLiteral("every.qrp"), 80, 300);
+        auto list = TPageList::openFile(name);
+        QList<int> order;
+        for (int n = 1; n <= 80; ++n)
+            order.append(n);
+        std::shuffle(order.begin(), order.end(), *QRandomGenerator::global());
+        for (int n : order)
+            QCOMPARE(list->fetchPage(n).value(), pictures_[n - 1]);
+        std::shuffle(order.begin(), order.end(), *QRandomGenerator::global());
+        for (int n : order) {
+            QCOMPARE(list->fetchPage(n).value(), pictures_[n - 1]);
+            QCOMPARE(list->lastWalkLength(), 0);
+        }
+        QCOMPARE(readFile(name), readFile(path(QStringLiteral("every.qrp"))));
     }
 
     void directFetchCostDoesNotGrowWithTheStore() {
-        TPageList list;
-        fill(list, 500);
-        list.writeHeader();
-        QVERIFY(list.fetchPage(250));
-        for (int n : {251, 1, 500}) {
-            list.stream().resetStats();
-            QVERIFY(list.fetchPage(n));
-            // At most: locate (one read), then number, link, header, rest, back-link.
-            QVERIFY2(list.stream().stats().reads <= 6, qPrintable(QString::number(n)));
+        for (int pages : {50, 2000}) {
+            TPageList list;
+            fill(list, pages, 120);
+            list.writeHeader();
+            QVERIFY(list.fetchPage(pages / 2));
+            for (int n : {pages / 2 + 1, 1, pages, pages / 3, pages - 7, 2 * pages / 3}) {
+                list.stream().resetStats();
+                QVERIFY(list.fetchPage(n));
+                // Number, link, header, rest, back-link; no walk.
+                const QString context = QStringLiteral("%1 of %2").arg(n).arg(pages);
+                QVERIFY2(list.stream().stats().reads <= 5, qPrintable(context));
+                QVERIFY2(list.lastWalkLength() == 0, qPrintable(context));
+            }
         }
     }
 
