@@ -1,8 +1,11 @@
 #include "preview/PreviewForm.h"
 
 #include "base/Messages.h"
+#include "data/CsvExport.h"
 #include "preview/PreviewControl.h"
+#include "preview/ProgressForm.h"
 #include "preview/ReportPrint.h"
+#include "report/PdfExport.h"
 #include "report/ReportPrinter.h"
 #include "report/ReportTypes.h"
 #include "report/TextExport.h"
@@ -18,7 +21,9 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 // The glyphs live in a static library: their resource has to be registered by hand.
@@ -95,6 +100,7 @@ TPreviewForm::TPreviewForm(std::shared_ptr<TReportPrinter> printer, TReportActio
 }
 
 TPreviewForm::~TPreviewForm() {
+    dropPendingPdf();
     ui_->Preview->detach();
 }
 
@@ -177,11 +183,15 @@ void TPreviewForm::updateStatus() {
 
 void TPreviewForm::PreviewPageAvailable(int) {
     updateStatus();
+    if (pdfWait_)
+        runAction([this] { finishPendingPdf(); });
 }
 
 void TPreviewForm::PreviewProgressUpdate(int progress) {
     gauge_->setValue(progress);
     gauge_->setVisible(progress > 0 && progress < 100);
+    if (pdfWaitProgress_)
+        pdfWaitProgress_->postProgress(progress);
 }
 
 QWidget* TPreviewForm::keyReceiver() {
@@ -192,6 +202,10 @@ QWidget* TPreviewForm::keyReceiver() {
 }
 
 bool TPreviewForm::eventFilter(QObject* watched, QEvent* event) {
+    if (pdfWait_ && watched == pdfWait_.get() && event->type() == QEvent::Close) {
+        QMetaObject::invokeMethod(this, &TPreviewForm::dropPendingPdf, Qt::QueuedConnection);
+        return false;
+    }
     // A key nobody takes travels up from the focused widget through its parents, all of them
     // filtered here: it is acted on only where it arrives first.
     if (event->type() == QEvent::KeyPress && isVisible() && watched == keyReceiver())
@@ -245,22 +259,46 @@ void TPreviewForm::PrintSetupClick() {
 
 // ----- save and load -----
 
+namespace {
+
+QString suffixOf(const QString& filter) {
+    if (filter == TPreviewForm::textFileFilter())
+        return QStringLiteral("TXT");
+    if (filter == TPreviewForm::pdfFileFilter())
+        return QStringLiteral("pdf");
+    if (filter == TPreviewForm::csvFileFilter())
+        return QStringLiteral("csv");
+    return QStringLiteral("QRP");
+}
+
+// Every page generated and stored: a generation that stopped on an error keeps the page it
+// was drawing out of the store, and a cancelled one never finishes.
+bool allPagesStored(const TReportPrinter& printer) {
+    return printer.Status() == TPrinterStatus::Finished && printer.PageCount() > 0 &&
+           printer.PagesCompleted() == printer.PageCount();
+}
+
+} // namespace
+
 void TPreviewForm::SaveClick() {
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters({reportFileFilter(), textFileFilter()});
+    dialog.setNameFilters({reportFileFilter(), textFileFilter(), pdfFileFilter(), csvFileFilter()});
     dialog.selectNameFilter(reportFileFilter());
-    dialog.setDefaultSuffix(QStringLiteral("QRP"));
+    dialog.setDefaultSuffix(suffixOf(reportFileFilter()));
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-        dialog.setDefaultSuffix(filter == textFileFilter() ? QStringLiteral("TXT")
-                                                           : QStringLiteral("QRP"));
-    });
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString fileName = dialog.selectedFiles().constFirst();
-    if (dialog.selectedNameFilter() == textFileFilter())
+    const QString filter = dialog.selectedNameFilter();
+    if (filter == textFileFilter())
         saveTextFile(fileName);
+    else if (filter == pdfFileFilter())
+        savePdfFile(fileName);
+    else if (filter == csvFileFilter())
+        saveCsvFile(fileName);
     else
         saveReportFile(fileName);
 }
@@ -276,6 +314,56 @@ void TPreviewForm::saveTextFile(const QString& fileName) {
     TTextExportFilter filter(fileName);
     const TReportActions actions = actions_; // the window may lose them while the export runs
     actions.exportText(filter);
+}
+
+void TPreviewForm::savePdfFile(const QString& fileName) {
+    if (!printer_ || pdfWait_)
+        return;
+    if (printer_->Status() != TPrinterStatus::Busy) {
+        if (allPagesStored(*printer_))
+            writePdf(*printer_, fileName);
+        return;
+    }
+    pendingPdf_ = fileName;
+    pdfWaitProgress_ = std::make_unique<TReportPrinter>(PrinterInfo{});
+    pdfWait_ = std::make_unique<TProgressForm>(*pdfWaitProgress_);
+    pdfWaitProgress_->setProgressReceiver(pdfWait_.get());
+    pdfWaitProgress_->postProgress(printer_->Progress());
+    // The window's Cancel and its close box set the cancel flag of the object it reports on.
+    connect(pdfWait_->CancelButton(), &QPushButton::clicked, this, &TPreviewForm::dropPendingPdf,
+            Qt::QueuedConnection);
+    pdfWait_->installEventFilter(this);
+    // A generation that stops on an error posts nothing more: look at its state now and then.
+    auto* poll = new QTimer(pdfWait_.get());
+    connect(poll, &QTimer::timeout, this, [this] { runAction([this] { finishPendingPdf(); }); });
+    poll->start(200);
+    pdfWait_->show();
+}
+
+void TPreviewForm::finishPendingPdf() {
+    if (!pdfWait_ || !printer_ || printer_->Status() == TPrinterStatus::Busy)
+        return;
+    const QString fileName = pendingPdf_;
+    const bool complete = allPagesStored(*printer_);
+    dropPendingPdf();
+    if (complete)
+        writePdf(*printer_, fileName);
+}
+
+void TPreviewForm::dropPendingPdf() {
+    pendingPdf_.clear();
+    if (pdfWait_)
+        pdfWait_->removeEventFilter(this);
+    pdfWait_.reset();
+    pdfWaitProgress_.reset();
+}
+
+QWidget* TPreviewForm::pdfWaitWindow() const {
+    return pdfWait_.get();
+}
+
+void TPreviewForm::saveCsvFile(const QString& fileName) {
+    writeMonthCsv(fileName);
 }
 
 void TPreviewForm::LoadClick() {
@@ -329,6 +417,7 @@ void TPreviewForm::closeEvent(QCloseEvent* event) {
     if (!open_)
         return;
     open_ = false;
+    dropPendingPdf();
     ui_->Preview->detach();
     hide();
     Q_EMIT closed();

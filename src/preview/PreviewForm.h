@@ -19,6 +19,7 @@ class TPreviewForm;
 namespace lv26 {
 
 class TPreviewControl;
+class TProgressForm;
 class TReportPrinter;
 class TTextExportFilter;
 
@@ -39,6 +40,8 @@ public:
     // The filter entries of the Save dialog; the first is the report file.
     static QString reportFileFilter() { return msg(Message::ReportFileFilter); }
     static QString textFileFilter() { return msg(Message::TextFileFilter); }
+    static QString pdfFileFilter() { return msg(Message::PdfFileFilter); }
+    static QString csvFileFilter() { return msg(Message::CsvFileFilter); }
 
     // A window (top-level, owned by the application) over `printer`, which it keeps alive
     // while it holds it; attaches it to the preview control. `actions` are the report's.
@@ -76,6 +79,17 @@ public:
     // the object has it). Raises the page store's or the export's file errors.
     void saveReportFile(const QString& fileName);
     void saveTextFile(const QString& fileName);
+    // The pages as a PDF. With every page stored it is written at once; while the generation
+    // is still producing pages the export waits for the rest under a progress window whose
+    // Cancel drops it (then no file is written), and writes the file when the last page is
+    // stored. A generation that ends early (an error, the window closed) writes nothing: a
+    // partial listing is never presented as complete. Raises writePdf()'s errors.
+    void savePdfFile(const QString& fileName);
+    // The month of the employee table as CSV (writeMonthCsv over the working directory's
+    // Func.DB). Raises its errors.
+    void saveCsvFile(const QString& fileName);
+    // The progress window of a PDF export waiting for its pages, or null; for tests.
+    QWidget* pdfWaitWindow() const;
     // What Load does with a chosen name: "File does not exist" is raised for a missing file;
     // otherwise the object loads it (a running generation is cancelled), loses its actions,
     // and page 1 is shown. Raises "Cannot open file %s" and the file's validity errors; the
@@ -104,12 +118,19 @@ private:
     void PreviewProgressUpdate(int progress);
     void updateStatus();
     void releaseIfClosed();
+    void finishPendingPdf();
+    void dropPendingPdf();
 
     std::unique_ptr<Ui::TPreviewForm> ui_;
     std::shared_ptr<TReportPrinter> printer_;
     TReportActions actions_;
     QProgressBar* gauge_ = nullptr;
     int runningActions_ = 0;
+    // A PDF export waiting for the generation: its file, and the progress window (with the
+    // object that window reports on, whose cancel flag is the export's own).
+    QString pendingPdf_;
+    std::unique_ptr<TReportPrinter> pdfWaitProgress_;
+    std::unique_ptr<TProgressForm> pdfWait_;
     bool open_ = true;
 };
 
