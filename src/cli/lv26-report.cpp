@@ -196,7 +196,7 @@ public:
         if (fromQrp.isEmpty())
             generate(listForm->Report1, printer);
         else
-            printer.Load(fromQrp);
+            load(printer, fromQrp);
         if (!c_.qrp.isEmpty())
             writeQrp(printer);
         if (!c_.pdf.isEmpty())
@@ -240,6 +240,12 @@ private:
         QCoreApplication::sendPostedEvents(&bar_);
         bar_.finish();
         requireAllPages(printer);
+    }
+
+    static void load(TReportPrinter& printer, const QString& fileName) {
+        if (!QFileInfo::exists(fileName))
+            throw Error(msg(Message::FileDoesNotExist));
+        printer.Load(fileName);
     }
 
     void writeQrp(TReportPrinter& printer) {
