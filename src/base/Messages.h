@@ -286,6 +286,16 @@ enum class Message {
     CliInterrupted,
     // "%s pages, %s pages/s" (pages done, pages per second; the progress line)
     CliProgress,
+    // "Find:" (the preview's find bar)
+    FindLabel,
+    // "Page %s: %s matches" (page number, matches on it)
+    FindFound,
+    // "Page %s: %s matches, in the %s pages finished so far" (page, matches, pages searched)
+    FindFoundSoFar,
+    // "Not found"
+    FindNotFound,
+    // "Not found in the %s pages finished so far" (pages searched)
+    FindNotFoundSoFar,
 
     Count // the number of entries; not a message
 };
