@@ -136,8 +136,13 @@ void TDados::totalInPasses() {
     const auto visit = [this](engine::Row& row, const engine::DetailTotal& total) {
         return totalEmployee(row, total);
     };
-    // One writer for every pass: going on after a stop reads and sums nothing again.
-    engine::DetailTotalsWriter writer(pass);
+    // One writer for every pass, kept for the next press: going on after a stop reads and
+    // sums nothing again, and neither does a press with nothing changed since the last.
+    if (!totalsWriter_ || !totalsWriter_->isFor(pass)) {
+        totalsWriter_.reset();
+        totalsWriter_ = std::make_unique<engine::DetailTotalsWriter>(pass);
+    }
+    engine::DetailTotalsWriter& writer = *totalsWriter_;
     engine::Bookmark after;
     for (;;) {
         const engine::DetailTotalsEnd end = writer.write(after, visit);

@@ -9,6 +9,7 @@
 #include "engine/TableEngine.h"
 
 #include <QObject>
+#include <memory>
 
 namespace lv26 {
 
@@ -54,6 +55,10 @@ private:
     bool onePassPossible() const;
     bool totalEmployee(engine::Row& row, const engine::DetailTotal& total) const;
     void totalCurrentEmployee();
+
+    // Kept from one TotalHoras to the next: a press that finds both tables as the last one
+    // left them reads and writes nothing.
+    std::unique_ptr<engine::DetailTotalsWriter> totalsWriter_;
 };
 
 // The one instance, set by the start-up sequence (nullptr before and after).

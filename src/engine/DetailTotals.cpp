@@ -7,11 +7,15 @@
 #include "engine/Sqlite.h"
 #include "engine/TableEngine.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace lv26::engine {
@@ -153,7 +157,9 @@ private:
     };
 
     QString selectSql(bool afterKey) const;
-    void loadDetailSums();
+    qint64 loadDetailSums();
+    qint64 versionOf(Statement& pragma);
+    bool unchangedSinceLastPass();
     Statement& updateFor(quint64 changed, int rows);
     void writeRows(quint64 changed, const QList<const Pending*>& rows);
     void beginRun();
@@ -171,8 +177,12 @@ private:
     int keyColumn_ = -1;
     QString detailScanSql_; // every detail row's key and value, in stored order
     RowLockFile locks_;
-    Statement first_, after_, begin_, claim_, commit_, detailVersion_;
+    Statement first_, after_, begin_, claim_, commit_, masterVersion_, detailVersion_;
     DetailSums sums_;
+    // The last pass started at the first row and finished without a stop, every run of it
+    // seeing both tables at these data versions.
+    bool passCurrent_ = false;
+    std::pair<qint64, qint64> passVersions_{-1, -1};
 
     std::map<std::pair<quint64, int>, std::unique_ptr<Statement>> updates_;
     QList<Pending> run_;
@@ -226,6 +236,7 @@ bool DetailTotalsRun::prepare() {
                                  QStringLiteral(" SET ") + key + QStringLiteral(" = ") + key +
                                  QStringLiteral(" WHERE 0"));
     commit_ = Statement(*db_, QStringLiteral("COMMIT"));
+    masterVersion_ = Statement(*db_, QStringLiteral("PRAGMA main.data_version"));
     detailVersion_ = Statement(*db_, QStringLiteral("PRAGMA detail.data_version"));
     return true;
 }
@@ -243,15 +254,24 @@ QString DetailTotalsRun::selectSql(bool afterKey) const {
 }
 
 // Brings the detail totals up to the run's view of the detail table: summed again only when
-// another connection has changed it since they were summed.
-void DetailTotalsRun::loadDetailSums() {
-    qint64 version = -1;
-    {
-        ResetGuard reset(detailVersion_);
-        if (detailVersion_.step())
-            version = sqlite3_column_int64(detailVersion_.handle(), 0);
-    }
+// another connection has changed it since they were summed. Returns that view's data version.
+qint64 DetailTotalsRun::loadDetailSums() {
+    const qint64 version = versionOf(detailVersion_);
     sums_.load(*db_, detailScanSql_, version);
+    return version;
+}
+
+qint64 DetailTotalsRun::versionOf(Statement& pragma) {
+    ResetGuard reset(pragma);
+    return pragma.step() ? sqlite3_column_int64(pragma.handle(), 0) : -1;
+}
+
+// Outside any transaction: the versions move when another connection commits to a table.
+bool DetailTotalsRun::unchangedSinceLastPass() {
+    if (!passCurrent_ || passVersions_.first < 0 || passVersions_.second < 0)
+        return false;
+    const std::pair<qint64, qint64> now{versionOf(masterVersion_), versionOf(detailVersion_)};
+    return now == passVersions_ && !locks_.anyLockedElsewhere();
 }
 
 // Writes the columns in `changed` (bit i: column i) of `rows` rows at once: parameters
@@ -305,11 +325,22 @@ DetailTotalsEnd DetailTotalsRun::run(const Bookmark& after, const Visitor& visit
     if (after.isValid() && lastKey_.type != SQLITE_TEXT)
         return {};
     end_ = {};
+    const bool fromFirst = !after.isValid();
+    if (fromFirst && unchangedSinceLastPass())
+        return {DetailTotalsEnd::How::Finished, {}};
+    passCurrent_ = false;
+    // Each run reads both tables as they are inside its transaction, the master's write lock
+    // held; the pass is current only when no other connection wrote between its runs.
+    std::optional<std::pair<qint64, qint64>> versions;
+    bool steady = true;
     for (;;) {
         beginRun();
         RunEnd ended = RunEnd::Finished;
         try {
-            loadDetailSums();
+            const qint64 detailVersion = loadDetailSums();
+            const std::pair<qint64, qint64> seen{versionOf(masterVersion_), detailVersion};
+            steady = steady && (!versions || *versions == seen);
+            versions = seen;
             ended = readRun(visit);
             if (!lockRun())
                 ended = RunEnd::Stopped;
@@ -319,8 +350,13 @@ DetailTotalsEnd DetailTotalsRun::run(const Bookmark& after, const Visitor& visit
                 throw;
             return end_;
         }
-        if (ended != RunEnd::Full)
-            return end_;
+        if (ended == RunEnd::Full)
+            continue;
+        if (fromFirst && steady && end_.how == DetailTotalsEnd::How::Finished) {
+            passCurrent_ = true;
+            passVersions_ = *versions;
+        }
+        return end_;
     }
 }
 
@@ -494,11 +530,33 @@ DetailTotalsEnd writeDetailTotals(const DetailTotalsPass& pass, const Visitor& v
     return writer.write(pass.after, visit);
 }
 
-DetailTotalsWriter::DetailTotalsWriter(const DetailTotalsPass& pass) {
+DetailTotalsWriter::DetailTotalsWriter(const DetailTotalsPass& pass)
+    : pass_(pass), master_(openedFile(pass.masterTable)), detail_(openedFile(pass.detailTable)) {
     start();
     auto run = std::make_unique<DetailTotalsRun>(pass);
     if (run->prepare())
         run_ = std::move(run);
+}
+
+DetailTotalsWriter::OpenedFile DetailTotalsWriter::openedFile(const QString& tableName) {
+    OpenedFile file;
+    file.path = tablePath(tableName);
+    struct stat st {};
+    if (::stat(QFile::encodeName(file.path).constData(), &st) == 0) {
+        file.device = quint64(st.st_dev);
+        file.inode = quint64(st.st_ino);
+    }
+    return file;
+}
+
+bool DetailTotalsWriter::isFor(const DetailTotalsPass& pass) const {
+    const auto same = [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) == 0;
+    };
+    return pass.masterTable == pass_.masterTable && same(pass.masterIndex, pass_.masterIndex) &&
+           pass.detailTable == pass_.detailTable && same(pass.detailIndex, pass_.detailIndex) &&
+           same(pass.detailColumn, pass_.detailColumn) && openedFile(pass.masterTable) == master_ &&
+           openedFile(pass.detailTable) == detail_;
 }
 
 DetailTotalsWriter::~DetailTotalsWriter() = default;

@@ -77,6 +77,25 @@ bool RowLockFile::tryLockSpan(qint64 firstRowId, qint64 count) {
                            QString::fromLocal8Bit(std::strerror(errno))});
 }
 
+bool RowLockFile::anyLockedElsewhere() const {
+    if (fd_ < 0)
+        raise(codes::GeneralError, {msg(Message::EngineAtTable, {tableName_})});
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0; // every row's byte
+    lock.l_pid = 0;
+    int rc;
+    do {
+        rc = ::fcntl(fd_, F_OFD_GETLK, &lock);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0)
+        raise(codes::IoError, {msg(Message::EngineAtTable, {tableName_}),
+                               QString::fromLocal8Bit(std::strerror(errno))});
+    return lock.l_type != F_UNLCK;
+}
+
 void RowLockFile::unlock(qint64 rowId) {
     if (fd_ >= 0)
         setLock(fd_, F_UNLCK, lockOffset(rowId));

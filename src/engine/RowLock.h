@@ -32,6 +32,9 @@ public:
     void unlock(qint64 rowId);
     // Releases every lock this object holds, in one call.
     void unlockAll();
+    // True when another holder has any row of the table locked (one call). Throws as
+    // tryLock() does on failures other than a conflict.
+    bool anyLockedElsewhere() const;
 
 private:
     int fd_ = -1;

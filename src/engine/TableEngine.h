@@ -200,13 +200,32 @@ public:
     DetailTotalsWriter(const DetailTotalsWriter&) = delete;
     DetailTotalsWriter& operator=(const DetailTotalsWriter&) = delete;
 
+    // True when this writer was made for `pass` (its `after` and rowsPerCommit aside) and
+    // its table names still lead to the very files it has open.
+    bool isFor(const DetailTotalsPass& pass) const;
+
     // One pass as writeDetailTotals() makes it, starting after the master row `after`
     // (invalid: at the first row). Rows another connection wrote since the last pass are
-    // read as they are now.
+    // read as they are now. A pass from the first row when the last pass of this writer
+    // also started there and finished without a stop, no other connection has changed
+    // either table since (their data versions tell) and no other holder has a master row
+    // locked, finds every row already as that pass wrote it: it reads and writes nothing and
+    // returns Finished. `visit` must therefore decide from the row and the total alone.
     DetailTotalsEnd write(const Bookmark& after,
                           const std::function<bool(Row&, const DetailTotal&)>& visit);
 
 private:
+    // A table file as this writer opened it.
+    struct OpenedFile {
+        QString path;
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const OpenedFile&) const = default;
+    };
+    static OpenedFile openedFile(const QString& tableName);
+
+    DetailTotalsPass pass_;
+    OpenedFile master_, detail_;
     std::unique_ptr<detail::DetailTotalsRun> run_;
 };
 

@@ -238,6 +238,96 @@ private Q_SLOTS:
         QCOMPARE(storedTotals(*dados_), expected);
     }
 
+    // A second press with nothing changed since the first reads nothing again, leaves the
+    // files byte for byte as they were and the tables where a full pass leaves them.
+    void secondPassWithNothingChangedReadsNothing() {
+        fillTables(1300, 29);
+        dados_ = std::make_unique<TDados>();
+        const QStringList expected = expectedTotals(*dados_);
+        dados_->TotalHoras();
+        const auto files = [] {
+            QStringList bytes;
+            for (const char* name : {"Func.DB", "Func.DB-wal", "Dados.DB", "Dados.DB-wal"}) {
+                QFile file(QString::fromLatin1(name));
+                bytes << (file.open(QIODevice::ReadOnly)
+                              ? QString::fromLatin1(file.readAll().toHex())
+                              : QStringLiteral("none"));
+            }
+            return bytes;
+        };
+        const QStringList before = files();
+        const qint64 scans = engine::detailTableScans();
+        dados_->Table1->First(); // moving the tables writes nothing
+        dados_->Table2->Last();
+        dados_->TotalHoras();
+        QCOMPARE(engine::detailTableScans() - scans, 0);
+        QVERIFY(files() == before);
+        QVERIFY(dados_->Table1->Eof());
+        QVERIFY(dados_->Table2->Eof());
+        QCOMPARE(dados_->Table1->State(), DataSetState::Browse);
+        QCOMPARE(dados_->Table1Matricula->AsString(), QStringLiteral("01300"));
+        QCOMPARE(storedTotals(*dados_), expected);
+    }
+
+    // Between two presses: a week changed by another program, a week and an employee
+    // changed through the tables, totals spoiled by another program, an employee left in
+    // edit state. Each is seen by the next press.
+    void secondPassSeesEveryChange() {
+        fillTables(1100, 31);
+        dados_ = std::make_unique<TDados>();
+        dados_->TotalHoras();
+        const auto totalOf = [&](const QString& key) {
+            return storedTotals(*dados_).filter(key + QLatin1Char('=')).value(0);
+        };
+
+        execOn("Dados.DB", "INSERT INTO Dados VALUES ('00005', 20, 1000)");
+        dados_->TotalHoras();
+        QCOMPARE(storedTotals(*dados_), expectedTotals(*dados_));
+        QVERIFY(totalOf("00005") != QStringLiteral("00005=-"));
+
+        execOn("Func.DB", "UPDATE Func SET HorasNoMes = -7 WHERE Matricula = '00009'");
+        dados_->TotalHoras();
+        QCOMPARE(storedTotals(*dados_), expectedTotals(*dados_));
+
+        // A week written through Table2, the program's own connection.
+        dados_->Table1->First();
+        while (dados_->Table2->IsEmpty())
+            dados_->Table1->Next();
+        const QString key = dados_->Table1Matricula->AsString();
+        dados_->Table2->Edit();
+        dados_->Table2HorasNaSemana->setValue(55);
+        dados_->Table2->Post();
+        const QStringList expected = expectedTotals(*dados_);
+        dados_->TotalHoras();
+        QCOMPARE(storedTotals(*dados_), expected);
+
+        // An employee's total changed and left in edit state: the press posts it first.
+        dados_->Table1->First();
+        dados_->Table1->Edit();
+        dados_->Table1HorasNoMes->setValue(-3);
+        dados_->TotalHoras();
+        QCOMPARE(storedTotals(*dados_), expected);
+        QCOMPARE(totalOf(key).isEmpty(), false);
+    }
+
+    // A row another process holds in edit state after a first press stops the second press
+    // with the locked-row message, as it would any press.
+    void secondPassStopsAtARowLockedSince() {
+        fillTables(1100, 37);
+        dados_ = std::make_unique<TDados>();
+        dados_->TotalHoras();
+        QProcess* holder =
+            startChild({QStringLiteral("--hold-lock"), folder_->path(), QStringLiteral("00600")});
+        QCOMPARE(holder->readAllStandardOutput().trimmed(), QByteArray("locked"));
+        QCOMPARE(errorOf([&] { dados_->TotalHoras(); }),
+                 QStringLiteral("Record locked by another user.\nTable: Func.DB"));
+        QCOMPARE(dados_->Table1Matricula->AsString(), QStringLiteral("00600"));
+        ::kill(pid_t(holder->processId()), SIGKILL);
+        QVERIFY(holder->waitForFinished(10000));
+        dados_->TotalHoras();
+        QVERIFY(dados_->Table1->Eof());
+    }
+
     // A process killed in the middle of TotalHoras: both files pass the integrity check and
     // the employees it posted are exactly a first part of the table, each with its total.
     void killedMidwayKeepsWhatItPosted() {
