@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
-#include <unordered_map>
+#include <vector>
 
 namespace lv26::engine {
 
@@ -56,7 +56,7 @@ public:
     // The total of the detail rows of a master row with key `key`; false when the values
     // themselves are needed: one the column cannot hold as stored (coerced on reading), or
     // more rows than 65,536 (below that, no partial sum of small integers leaves the 32-bit
-    // range before a blank ends it).
+    // range before a blank ends it). Fastest when asked in ascending key order.
     bool total(const RawValue& key, DetailTotal* total) const;
 
 private:
@@ -66,7 +66,18 @@ private:
         bool blank = false;
         bool other = false; // a value not a small integer as stored
     };
-    std::unordered_map<std::string, Sum> sums_;
+    struct Entry {
+        std::string key;
+        Sum sum;
+    };
+    static void add(Sum& into, const Sum& from);
+    void sortAndMerge();
+    const Entry* find(std::string_view key) const;
+
+    // Keys in binary order, each once: master rows are read in that order, so each lookup
+    // mostly steps to the entry after the last one found.
+    std::vector<Entry> sums_;
+    mutable size_t next_ = 0;
     qint64 version_ = -1;
 };
 
@@ -74,51 +85,92 @@ void DetailSums::load(const Database& db, const QString& sql, qint64 version) {
     if (version == version_ && version_ >= 0)
         return;
     sums_.clear();
+    next_ = 0;
     version_ = -1;
     ++detailScans;
     Statement scan(db, sql);
-    // A master row's detail rows are mostly stored one after another: the key of the row
-    // before is looked up once for all of them.
-    std::string key;
-    Sum* sum = nullptr;
+    // A master row's detail rows are mostly stored one after another and in key order: a run
+    // of rows with the same key adds to one entry, and the entries need sorting only when
+    // the keys came out of order.
+    bool ordered = true;
     while (scan.step()) {
         sqlite3_stmt* h = scan.handle();
         if (sqlite3_column_type(h, 0) != SQLITE_TEXT)
             continue;
         const std::string_view text(static_cast<const char*>(sqlite3_column_blob(h, 0)),
                                     size_t(sqlite3_column_bytes(h, 0)));
-        if (!sum || text != key) {
-            key = text;
-            sum = &sums_[key];
+        if (sums_.empty() || text != sums_.back().key) {
+            if (!sums_.empty() && text < sums_.back().key)
+                ordered = false;
+            sums_.push_back(Entry{std::string(text), {}});
         }
-        ++sum->rows;
+        Sum& sum = sums_.back().sum;
+        ++sum.rows;
         switch (sqlite3_column_type(h, 1)) {
         case SQLITE_NULL:
-            sum->blank = true;
+            sum.blank = true;
             break;
         case SQLITE_INTEGER: {
             const qint64 value = sqlite3_column_int64(h, 1);
             if (value < -32768 || value > 32767)
-                sum->other = true;
+                sum.other = true;
             else
-                sum->sum += value;
+                sum.sum += value;
             break;
         }
         default:
-            sum->other = true;
+            sum.other = true;
         }
     }
+    if (!ordered)
+        sortAndMerge();
     version_ = version;
+}
+
+void DetailSums::add(Sum& into, const Sum& from) {
+    into.sum += from.sum;
+    into.rows += from.rows;
+    into.blank = into.blank || from.blank;
+    into.other = into.other || from.other;
+}
+
+void DetailSums::sortAndMerge() {
+    std::stable_sort(sums_.begin(), sums_.end(),
+                     [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    size_t kept = 0;
+    for (size_t i = 0; i < sums_.size(); ++i) {
+        if (kept > 0 && sums_[kept - 1].key == sums_[i].key)
+            add(sums_[kept - 1].sum, sums_[i].sum);
+        else if (kept++ != i)
+            sums_[kept - 1] = std::move(sums_[i]);
+    }
+    sums_.resize(kept);
+}
+
+const DetailSums::Entry* DetailSums::find(std::string_view key) const {
+    const auto before = [](const Entry& entry, std::string_view k) { return entry.key < k; };
+    size_t from = 0;
+    if (next_ > 0 && next_ <= sums_.size() && std::string_view(sums_[next_ - 1].key) < key) {
+        from = next_; // ascending: a few steps from the last place, else a search from there
+        for (int step = 0; step < 4 && from < sums_.size() && sums_[from].key < key; ++step)
+            ++from;
+    }
+    const auto it = std::lower_bound(sums_.begin() + qsizetype(from), sums_.end(), key, before);
+    next_ = size_t(it - sums_.begin());
+    if (it == sums_.end() || it->key != key)
+        return nullptr;
+    ++next_;
+    return &*it;
 }
 
 bool DetailSums::total(const RawValue& key, DetailTotal* total) const {
     *total = {};
     if (key.type != SQLITE_TEXT)
         return false;
-    const auto found = sums_.find(std::string(key.bytes.constData(), size_t(key.bytes.size())));
-    if (found == sums_.end())
+    const Entry* found = find(std::string_view(key.bytes.constData(), size_t(key.bytes.size())));
+    if (!found)
         return true;
-    const Sum& sum = found->second;
+    const Sum& sum = found->sum;
     if (sum.rows > 65536)
         return false;
     total->blank = sum.blank; // a blank makes the total blank whatever the others hold
