@@ -18,6 +18,7 @@ namespace lv26::emf {
 
 constexpr int kMaxSaveDepth = 1024;    // SAVEDC nesting
 constexpr double kMaxCoordinate = 1e7; // device pixels; anything beyond is not drawn
+constexpr double kRuleWidth = 4;       // device pixels: thinner filled sides are rules
 
 inline bool sane(double v) {
     return std::isfinite(v) && std::abs(v) < kMaxCoordinate;

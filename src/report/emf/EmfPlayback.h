@@ -6,6 +6,7 @@
 #include "report/emf/EmfDeviceContext.h"
 #include "report/emf/EmfPlayer.h"
 #include "report/emf/EmfReader.h"
+#include "report/emf/EmfTextSearch.h"
 
 #include <QPainterPath>
 #include <QTransform>
@@ -32,6 +33,10 @@ public:
     // accepted. Leaves the painter's transform, clipping, pen, brush and font changed: the caller
     // saves and restores its state around it.
     void run(const QByteArray& bytes);
+
+    // Makes run() append every text it meets to texts (not owned; must outlive the playing),
+    // with or without a painter.
+    void collectTexts(std::vector<EmfTextRun>* texts) { texts_ = texts; }
 
 private:
     void play(quint32 type, const RecordReader& r);
@@ -61,6 +66,18 @@ private:
     void paint(const QPainterPath& device, bool fill, bool stroke);
     // Sets the painter's clipping to the caller's clip intersected with the current clip.
     void applyClip();
+    // The transform from the metafile's device pixels to the target's own pixels, when the
+    // target is a raster image (a window's backing store included) and that transform only
+    // scales (positive factors) and moves; nullopt otherwise.
+    std::optional<QTransform> pixelGrid() const;
+    // Fills a rectangle of metafile device pixels with its edges on whole target pixels; a side
+    // at most kRuleWidth pixels long becomes that length x the scale rounded (at least one
+    // pixel), so that rules of one width come out equally wide wherever they fall. False,
+    // drawing nothing, unless pixelGrid() holds.
+    bool fillOnPixels(const QRectF& device, const QBrush& brush);
+    // A single horizontal or vertical solid stroke of device, drawn as its rectangle with
+    // fillOnPixels. False, drawing nothing, for any other stroke or target.
+    bool strokeOnPixels(const QPainterPath& device, const QPen& pen);
 
     // Shapes and paths (EmfShapeRecords.cpp).
     std::vector<QPointF> points(const RecordReader& r, quint64 countOffset, bool small) const;
@@ -92,6 +109,8 @@ private:
     void drawText(QPointF ref, const QString& s, const std::vector<qint32>& dx, quint32 options,
                   const QRectF& rect, quint32 graphicsMode);
     void moveAlongText(qint64 advance);
+    void collectText(QPointF ref, const QString& s, const std::vector<qint32>& dx, qint64 advance,
+                     quint32 graphicsMode);
     std::optional<double> textPixelSize(const QTransform& logicalToDevice) const;
     TextPlacement placeText(const QFont& font, const QString& s, const std::vector<qint32>& dx,
                             qint64 advance, const QTransform& xf, QPointF origin,
@@ -99,6 +118,13 @@ private:
     void fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect);
     void drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                         double size, const TextPlacement& at);
+    // Draws the pieces in the target's own pixels: the font at the target's size, unhinted and
+    // greyscale antialiased, each piece at its stored advance scaled without rounding. False,
+    // drawing nothing, unless the target is a raster image under an upright, evenly scaled text
+    // transform and the glyphs are small enough for bitmaps. Requires the painter in text
+    // coordinates with pen set.
+    bool drawTextOnPixels(const QString& s, const std::vector<qint32>& dx, const QFont& font,
+                          double size, const TextPlacement& at);
 
     // Bitmaps (EmfBitmapRecords.cpp).
     void bitBlt(const RecordReader& r);
@@ -108,6 +134,11 @@ private:
     QPainter* painter_;
     QTransform toPainter_;
     QTransform callerTransform_;
+    // The painter's device transform relative to its world transform (a device pixel ratio's
+    // scale); the identity without a painter.
+    QTransform deviceFromPainter_;
+    bool raster_ = false;
+    std::vector<EmfTextRun>* texts_ = nullptr;
     std::optional<QPainterPath> baseClip_;
     QSizeF pxPerMm_{1, 1};
     DcState dc_;

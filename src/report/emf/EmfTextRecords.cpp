@@ -105,7 +105,11 @@ void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>
         advance += v;
     if (dc_.textAlign & TA_UPDATECP)
         moveAlongText(advance);
-    if (!painter_ || (options & ETO_GLYPH_INDEX))
+    if (options & ETO_GLYPH_INDEX)
+        return;
+    if (texts_)
+        collectText(ref, s, dx, advance, graphicsMode);
+    if (!painter_)
         return;
     const QTransform xf = logicalToDevice();
     const QPointF origin = xf.map(ref);
@@ -134,6 +138,31 @@ void Playback::moveAlongText(qint64 advance) {
         dc_.position.rx() -= advance;
     else if (h != TA_CENTER)
         dc_.position.rx() += advance;
+}
+
+void Playback::collectText(QPointF ref, const QString& s, const std::vector<qint32>& dx,
+                           qint64 advance, quint32 graphicsMode) {
+    const QTransform xf = logicalToDevice();
+    const QPointF origin = xf.map(ref);
+    const std::optional<double> size = textPixelSize(xf);
+    if (!sane(origin.x()) || !sane(origin.y()) || !size)
+        return;
+    const QFont font = toQtFont(dc_.font, *size);
+    const TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
+    // Cells in device pixels, whatever painter the playing has.
+    const QTransform toDevice = at.textToPainter * toPainter_.inverted();
+    const QFontMetricsF fm(font);
+    EmfTextRun run{s, {}};
+    run.boxes.reserve(size_t(s.size()));
+    double x = at.left;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const double step =
+            dx.empty() ? fm.horizontalAdvance(s[i]) : dx[size_t(i)] * at.advanceScale;
+        run.boxes.push_back(toDevice.mapRect(
+            QRectF(x, at.baseline - at.ascent, step, at.ascent + at.descent).normalized()));
+        x += step;
+    }
+    texts_->push_back(std::move(run));
 }
 
 // The em size in device pixels of the selected font under xf; nullopt when it is under half a pixel
@@ -203,6 +232,8 @@ void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, c
     const auto [leastStretch, mostStretch] = stretchRange(at.textToPainter);
     if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5))
         return;
+    if (drawTextOnPixels(s, dx, font, size, at))
+        return;
     // The raster engine renders glyphs as bitmaps unless their area is large, so a glyph stretched
     // long in one direction only still becomes a bitmap, which the font engine can fail to render.
     // Such glyphs are filled as outlines here.
@@ -230,6 +261,42 @@ void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, c
         if (pair)
             x += dx[size_t(++i)] * at.advanceScale;
     }
+}
+
+bool Playback::drawTextOnPixels(const QString& s, const std::vector<qint32>& dx, const QFont& font,
+                                double size, const TextPlacement& at) {
+    if (!raster_)
+        return false;
+    const QTransform toPixels = at.textToPainter * deviceFromPainter_;
+    const double sx = toPixels.m11(), sy = toPixels.m22();
+    // Upright text scaled evenly (a page stretched over a box a few pixels off its own shape
+    // included); anything else is drawn through the painter's transform.
+    if (toPixels.type() > QTransform::TxScale || !(sx > 0) || !(sy > 0) ||
+        std::abs(sx / sy - 1) > 0.01 || size * sy > kMaxGlyphBitmap)
+        return false;
+    // The font is sized for the target's pixels by its logical resolution, which the painter
+    // uses to turn points into pixels; a point size keeps the fraction a pixel size would lose.
+    QFont pixelFont = font;
+    pixelFont.setPointSizeF(size * sy * 72.0 / painter_->device()->logicalDpiY());
+    pixelFont.setHintingPreference(QFont::PreferNoHinting);
+    pixelFont.setStyleStrategy(
+        QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
+    painter_->setTransform(deviceFromPainter_.inverted());
+    painter_->setRenderHint(QPainter::TextAntialiasing, true);
+    painter_->setFont(pixelFont);
+    if (dx.empty()) {
+        painter_->drawText(toPixels.map(QPointF(at.left, at.baseline)), s);
+        return true;
+    }
+    double x = at.left;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const bool pair = s[i].isHighSurrogate() && i + 1 < s.size();
+        painter_->drawText(toPixels.map(QPointF(x, at.baseline)), s.mid(i, pair ? 2 : 1));
+        x += dx[size_t(i)] * at.advanceScale;
+        if (pair)
+            x += dx[size_t(++i)] * at.advanceScale;
+    }
+    return true;
 }
 
 } // namespace lv26::emf
