@@ -72,12 +72,19 @@ void HelpWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+QStringList helpSearchPathFor(const QString& programFolder) {
+    // The build tree keeps the document beside the program; an installed program is in
+    // <prefix>/bin and its document in <prefix>/share/lv26 (the install rules put it there).
+    const QDir program(programFolder);
+    return {program.absolutePath(),
+            QDir::cleanPath(program.absoluteFilePath(QStringLiteral("../share/lv26"))),
+            QDir::currentPath()};
+}
+
 QStringList helpSearchPath() {
     if (!searchPathOverride().isEmpty())
         return searchPathOverride();
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    return {exeDir, QDir(exeDir).absoluteFilePath(QStringLiteral("../share/lv26")),
-            QDir::currentPath()};
+    return helpSearchPathFor(QCoreApplication::applicationDirPath());
 }
 
 void setHelpSearchPath(const QStringList& folders) {

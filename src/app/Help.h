@@ -43,9 +43,13 @@ private:
     QString documentPath_;
 };
 
-// The folders searched for help documents, in order. By default: the executable's folder,
-// then "../share/lv26" beside it, then the working folder.
+// The folders searched for help documents, in order: the one set by setHelpSearchPath, else
+// helpSearchPathFor(the executable's folder).
 QStringList helpSearchPath();
+// The default search path of a program in `programFolder`, absolute and clean, in order:
+// that folder (the build tree), "../share/lv26" from it (an installed program in
+// <prefix>/bin), then the working folder.
+QStringList helpSearchPathFor(const QString& programFolder);
 void setHelpSearchPath(const QStringList& folders);
 
 // The document that answers a help file name: "Lv26.hlp" is answered by "Lv26.html" in the

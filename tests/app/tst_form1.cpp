@@ -134,6 +134,8 @@ private Q_SLOTS:
     void closeBoxAndAltF4EndLoop();
     void helpOpensOnEveryPress();
     void missingHelpDocumentIsReportedByHelpWindow();
+    void keyDFindsHelpOfBuiltAndInstalledProgram_data();
+    void keyDFindsHelpOfBuiltAndInstalledProgram();
     void payrollErrorShowsBoxAndWindowStaysUsable();
     void closingDuringPayrollGenerationStopsItAndEnds_data();
     void closingDuringPayrollGenerationStopsItAndEnds();
@@ -407,6 +409,42 @@ void TestForm1::missingHelpDocumentIsReportedByHelpWindow() {
              qPrintable(text));
     QVERIFY(watcher.boxes().isEmpty()); // the program itself shows nothing
     QVERIFY(form_->isVisible());
+}
+
+void TestForm1::keyDFindsHelpOfBuiltAndInstalledProgram_data() {
+    QTest::addColumn<QStringList>("documents"); // copies of the help document, by folder
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("installed in a prefix")
+        << QStringList{QStringLiteral("share/lv26")} << QStringLiteral("share/lv26");
+    QTest::newRow("build tree") << QStringList{QStringLiteral("bin")} << QStringLiteral("bin");
+    QTest::newRow("both: beside the program first")
+        << QStringList{QStringLiteral("share/lv26"), QStringLiteral("bin")}
+        << QStringLiteral("bin");
+}
+
+// The program's folder is <prefix>/bin in a temporary layout; the working folder holds
+// only the tables.
+void TestForm1::keyDFindsHelpOfBuiltAndInstalledProgram() {
+    QFETCH(QStringList, documents);
+    QFETCH(QString, expected);
+    QTemporaryDir prefix;
+    const QDir root(prefix.path());
+    QVERIFY(root.mkpath(QStringLiteral("bin")));
+    for (const QString& folder : documents) {
+        QVERIFY(root.mkpath(folder));
+        QVERIFY(QFile::copy(helpSourceFolder() + QStringLiteral("/Lv26.html"),
+                            root.filePath(folder + QStringLiteral("/Lv26.html"))));
+    }
+    setHelpSearchPath(helpSearchPathFor(root.filePath(QStringLiteral("bin"))));
+    const auto restore = qScopeGuard([] { setHelpSearchPath({helpSourceFolder()}); });
+
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    press(Qt::Key_D);
+    QTRY_VERIFY(helpWindow() && helpWindow()->isVisible());
+    QCOMPARE(helpWindow()->documentPath(),
+             QFileInfo(root.filePath(expected + QStringLiteral("/Lv26.html"))).absoluteFilePath());
+    QVERIFY(helpWindow()->browser()->toPlainText().contains(QStringLiteral("Folha de Pagamento")));
 }
 
 void TestForm1::payrollErrorShowsBoxAndWindowStaysUsable() {
