@@ -7,10 +7,12 @@ packages=(
     build-essential cmake clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
     libsqlite3-dev sqlite3 libcups2-dev
-    fonts-liberation
+    fonts-liberation file
 )
 if [ "${LV26_DEPS:-all}" != build ]; then
     packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils python3-reportlab)
+    # The installed layout and the Debian package are checked with these.
+    packages+=(desktop-file-utils)
     # The printing tests' own CUPS scheduler, its PostScript filters, and ps2pdf to read
     # the printed files back.
     packages+=(cups ghostscript)
