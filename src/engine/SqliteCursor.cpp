@@ -2,6 +2,8 @@
 
 #include "base/Messages.h"
 
+#include <atomic>
+#include <cstring>
 #include <optional>
 
 namespace lv26::engine::detail {
@@ -187,6 +189,7 @@ bool SqliteCursor::runMove(Query query, int level, bool currentIsNull, Found* fo
     batchEnds_ = exhausted && isLastQuery(query, level);
     // Read inside the move's read transaction: the version of exactly what was read.
     batchVersion_ = dataVersion();
+    batchHeader_ = transactionHeader_;
     return true;
 }
 
@@ -230,6 +233,49 @@ qint64 SqliteCursor::dataVersion() {
     return sqlite3_column_int64(dataVersion_->handle(), 0);
 }
 
+bool SqliteCursor::LogHeader::operator==(const LogHeader& other) const {
+    return std::memcmp(bytes, other.bytes, sizeof bytes) == 0;
+}
+
+// The log index of this connection's main file, mapped by SQLite itself while the file is in
+// write-ahead-log mode (no file of ours is opened: closing one would drop the process's locks
+// on it). Looked up once, after a query has opened the log; its first 48 bytes are the header
+// a commit rewrites last.
+std::optional<SqliteCursor::LogHeader> SqliteCursor::logHeader() {
+    if (!logIndexLooked_) {
+        logIndexLooked_ = true;
+        sqlite3* h = db_->handle();
+        sqlite3_file* file = nullptr;
+        Statement mode(*db_, QStringLiteral("PRAGMA main.journal_mode"));
+        const bool wal = mode.step() && QByteArray(reinterpret_cast<const char*>(
+                                            sqlite3_column_text(mode.handle(), 0))) == "wal";
+        if (wal && sqlite3_file_control(h, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK &&
+            file && file->pMethods && file->pMethods->iVersion >= 2 && file->pMethods->xShmMap) {
+            volatile void* region = nullptr;
+            if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) == SQLITE_OK && region)
+                logIndex_ = static_cast<const volatile unsigned char*>(region);
+        }
+    }
+    if (!logIndex_)
+        return std::nullopt;
+    LogHeader header;
+    for (size_t i = 0; i < sizeof header.bytes; ++i)
+        header.bytes[i] = logIndex_[i];
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return header;
+}
+
+// The batch holds while nobody else has committed since it was read: the log header is as it
+// was before the batch's transaction began, or else the data version as it was inside it.
+bool SqliteCursor::batchStillCurrent() {
+    if (batchHeader_) {
+        const std::optional<LogHeader> now = logHeader();
+        if (now && *now == *batchHeader_)
+            return true;
+    }
+    return dataVersion() == batchVersion_;
+}
+
 void SqliteCursor::dropBatch() {
     batch_.clear();
     batchNext_ = 0;
@@ -241,7 +287,7 @@ SqliteCursor::FromBatch SqliteCursor::takeFromBatch(bool forward, Row& row) {
     const bool rowsLeft = batchNext_ < batch_.size();
     if (forward != batchForward_ || place_ != Place::At || !(rowsLeft || batchEnds_))
         return FromBatch::Miss;
-    if (dataVersion() != batchVersion_ || (rowsLeft && batch_[batchNext_].rowId == rowId_)) {
+    if (!batchStillCurrent() || (rowsLeft && batch_[batchNext_].rowId == rowId_)) {
         batch_.clear(); // stale, or a file whose order loops: seek afresh
         batchNext_ = 0;
         batchEnds_ = false;
@@ -334,6 +380,8 @@ bool SqliteCursor::tiesPossible() const {
 SqliteCursor::ReadTransaction::ReadTransaction(SqliteCursor& cursor) : cursor_(cursor) {
     if (!sqlite3_get_autocommit(cursor.db_->handle()))
         return; // already inside one
+    // Before the transaction sees the file: a commit after this changes the header.
+    cursor.transactionHeader_ = cursor.logIndexLooked_ ? cursor.logHeader() : std::nullopt;
     if (!cursor.begin_)
         cursor.begin_ = std::make_unique<Statement>(*cursor.db_, QStringLiteral("BEGIN"));
     if (!cursor.commit_)
@@ -346,10 +394,19 @@ SqliteCursor::ReadTransaction::ReadTransaction(SqliteCursor& cursor) : cursor_(c
 SqliteCursor::ReadTransaction::~ReadTransaction() {
     if (!active_)
         return;
+    // The log is open now: look for its index once, outside any transaction.
+    const bool lookUp = !cursor_.logIndexLooked_;
     // Ending a read-only transaction cannot fail in a way that leaves anything behind.
     if (sqlite3_step(cursor_.commit_->handle()) != SQLITE_DONE)
         sqlite3_exec(cursor_.db_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_reset(cursor_.commit_->handle());
+    if (lookUp) {
+        try {
+            cursor_.logHeader();
+        } catch (const Error&) {
+            // without the header every check runs the statement, as before
+        }
+    }
 }
 
 void SqliteCursor::standOn(const Found& found, Row& row) {

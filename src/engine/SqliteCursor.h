@@ -4,7 +4,9 @@
 // keyset seeks: every move asks SQLite for the first row after (or before) the current key
 // in index order, through a few prepared index-range queries. A run of moves in one direction
 // keeps a bounded batch of the rows that follow (at most 64), checked against the file's
-// data version before each use; nothing else is materialised.
+// data version before each use; nothing else is materialised. In write-ahead-log mode that
+// check first compares the log index header, which every commit rewrites, with the one seen
+// before the batch was read: unchanged, nobody has committed and no statement need run.
 
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
@@ -85,6 +87,14 @@ private:
     FromBatch takeFromBatch(bool forward, Row& row);
     void dropBatch();
     qint64 dataVersion();
+    // The write-ahead log index header as it is now, when this connection has one mapped;
+    // nullopt otherwise (not in that mode, or not mapped yet).
+    struct LogHeader {
+        unsigned char bytes[48];
+        bool operator==(const LogHeader& other) const;
+    };
+    std::optional<LogHeader> logHeader();
+    bool batchStillCurrent();
     int aheadFor(bool forward) const;
     bool isLastQuery(Query query, int level) const;
     int firstSeekLevel() const;
@@ -128,6 +138,10 @@ private:
     bool batchForward_ = true;
     bool batchEnds_ = false; // nothing follows the batch's last row
     qint64 batchVersion_ = -1;
+    std::optional<LogHeader> batchHeader_; // taken before the batch's transaction began
+    std::optional<LogHeader> transactionHeader_;
+    const volatile unsigned char* logIndex_ = nullptr; // the mapped log index, when known
+    bool logIndexLooked_ = false;
     int streak_ = 0; // consecutive moves in the direction of batchForward_
 
     Place place_ = Place::Bof;

@@ -134,6 +134,7 @@ private Q_SLOTS:
     void readsInIndexOrderWithBlankAndDuplicateKeys();
     void turnsAroundInTheMiddle();
     void sequentialReadsSeeEveryWrite();
+    void sequentialReadsSeeAnotherProgramsWrites();
     void rowCountFollowsTheRange();
     void rangesOnTheFirstIndexField();
     void bookmarksSurviveChangesAroundThem();
@@ -324,6 +325,44 @@ void TestTableEngine::sequentialReadsSeeEveryWrite() {
     QCOMPARE(seen.size(), 299); // three deleted, two inserted
     QCOMPARE(seen.first(), QStringLiteral("00001"));
     QCOMPARE(seen.last(), QStringLiteral("00300"));
+}
+
+// Another program's commits between the moves of a run, also after it emptied the log.
+void TestTableEngine::sequentialReadsSeeAnotherProgramsWrites() {
+    QStringList matriculas;
+    for (int i = 1; i <= 400; ++i)
+        matriculas << QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0'));
+    addEmployees(matriculas);
+    auto reader = openFunc();
+    Row row;
+    const auto write = [&](const char* sql) {
+        QProcess* child = startChild({QStringLiteral("--sql"), func(), QString::fromLatin1(sql)});
+        QVERIFY(child->waitForFinished(30000));
+        QCOMPARE(child->readAllStandardOutput().trimmed(), QByteArray("done"));
+    };
+    for (int i = 0; i < 100; ++i)
+        QVERIFY(reader->next(row));
+    write("UPDATE Func SET Nome = 'Bia' WHERE Matricula = '00101'");
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[1].toString(), QStringLiteral("Bia"));
+    for (int i = 0; i < 20; ++i) // a new batch, read after the write
+        QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00121"));
+    write("PRAGMA wal_checkpoint(TRUNCATE); DELETE FROM Func WHERE Matricula = '00122'");
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00123"));
+    for (int i = 0; i < 30; ++i)
+        QVERIFY(reader->next(row));
+    write("PRAGMA wal_checkpoint(TRUNCATE)"); // no data changed: the run reads on
+    write("UPDATE Func SET Nome = 'Caio' WHERE Matricula = '00155'");
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[0].toString(), QStringLiteral("00154"));
+    QVERIFY(reader->next(row));
+    QCOMPARE(row[1].toString(), QStringLiteral("Caio"));
+    int rest = 0;
+    while (reader->next(row))
+        ++rest;
+    QCOMPARE(rest, 400 - 155);
 }
 
 void TestTableEngine::rowCountFollowsTheRange() {
@@ -915,6 +954,16 @@ void TestTableEngine::foreignValuesAreCoerced() {
 
 // Child modes run by the tests above in a separate process.
 static int childMain(const QStringList& args) {
+    if (args.value(1) == QLatin1String("--sql")) {
+        sqlite3* db = nullptr;
+        const QByteArray path = QFile::encodeName(args.value(2));
+        const QByteArray sql = args.value(3).toUtf8();
+        const bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
+                        sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        std::puts(ok ? "done" : sqlite3_errmsg(db));
+        sqlite3_close(db);
+        return 0;
+    }
     try {
         if (args.value(1) == QLatin1String("--hold-lock"))
             return test::holdEmployeeRowLock(QDir(args[2]).filePath("Func.DB"), args.value(3));
@@ -946,7 +995,8 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() > 1 && args[1].startsWith(QLatin1String("--")) &&
-        (args[1] == QLatin1String("--hold-lock") || args[1] == QLatin1String("--write-forever")))
+        (args[1] == QLatin1String("--hold-lock") || args[1] == QLatin1String("--write-forever") ||
+         args[1] == QLatin1String("--sql")))
         return childMain(args);
     TestTableEngine test;
     return QTest::qExec(&test, argc, argv);
