@@ -10,6 +10,7 @@
 #include "report/emf/EmfPlayer.h"
 #include "report/emf/EmfWriter.h"
 
+#include <QCryptographicHash>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
@@ -338,6 +339,43 @@ private Q_SLOTS:
             }
         }
         QVERIFY(navy > 50);
+    }
+
+    // The pages of a listing with blank, long and wrapped values and amounts with cents,
+    // byte for byte as a known good run wrote them (today's date in the footer aside).
+    void pagesAreByteForByteAsBefore() {
+        QList<Employee> rows;
+        for (int i = 1; i <= 64; ++i) {
+            const QString name = i % 9 == 0 ? QStringLiteral("Maria Aparecida dos Santos Oliveira")
+                                 : i % 5 == 0 ? QString()
+                                              : QStringLiteral("Funcionario %1 da Silva").arg(i);
+            const QVariant wage = i % 11 == 0 ? QVariant() : QVariant(7.5 + i * 13.37);
+            const QVariant hours = i % 7 == 0 ? QVariant() : QVariant(i * 37 % 220);
+            rows << Employee{QStringLiteral("%1").arg(i * 3, 5, 10, QLatin1Char('0')), name, wage,
+                             hours};
+        }
+        PayrollFixture f(rows);
+        TReportPrinter printer(letterPrinter());
+        f.report().Generate(printer);
+        QCOMPARE(printer.PageCount(), 3);
+        const QByteArray date =
+            QByteArray(reinterpret_cast<const char*>(today().utf16()), today().size() * 2);
+        const QString fixed = QStringLiteral("01/01/2000");
+        const QByteArray fixedDate =
+            QByteArray(reinterpret_cast<const char*>(fixed.utf16()), fixed.size() * 2);
+        const QStringList known{
+            QStringLiteral("3fbd1e09322bce21b12dea40d2e353310f04c65b28e8c0f34dd9f779de20087c"),
+            QStringLiteral("4f714e2d86bb83682fe4950c372a6f77022724626974f9f71b62a916ef1d6d1e"),
+            QStringLiteral("10e9bb100b17a89323a9db6126b8f00fb8905aa7e446ce2a4347798c29a8f46c"),
+        };
+        for (int page = 1; page <= 3; ++page) {
+            QByteArray bytes = printer.fetchPage(page).value();
+            QCOMPARE(bytes.count(date), 1);
+            bytes.replace(date, fixedDate);
+            const QString hash = QString::fromLatin1(
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+            QCOMPARE(hash, known[page - 1]);
+        }
     }
 
     void withoutLetterPaperTheFooterFollowsThePaper() {
