@@ -29,6 +29,13 @@ fail() {
     exit 1
 }
 
+for tool in cpack dpkg-deb dpkg-shlibdeps desktop-file-validate file readelf; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (bash scripts/install-deps.sh installs it)"
+done
+for built in src/app/Lv26 tools/lv26-tables; do
+    [ -x "$build/$built" ] || fail "$build/$built missing: build first"
+done
+
 # True when the build tree defines the target named $1.
 has_target() {
     grep -q "/$1\.dir\$" "$build/CMakeFiles/TargetDirectories.txt"
