@@ -168,8 +168,8 @@ constexpr Entry entries[] = {
     {Message::CliInterrupted, u"Interrupted"},
     {Message::CliProgress, u"%s pages, %s pages/s"},
     {Message::FindLabel, u"Find:"},
-    {Message::FindFound, u"Page %s: %s matches"},
-    {Message::FindFoundSoFar, u"Page %s: %s matches, in the %s pages finished so far"},
+    {Message::FindFound, u"Page %s: %s found"},
+    {Message::FindFoundSoFar, u"Page %s: %s found, in the %s pages finished so far"},
     {Message::FindNotFound, u"Not found"},
     {Message::FindNotFoundSoFar, u"Not found in the %s pages finished so far"},
 };

@@ -288,9 +288,9 @@ enum class Message {
     CliProgress,
     // "Find:" (the preview's find bar)
     FindLabel,
-    // "Page %s: %s matches" (page number, matches on it)
+    // "Page %s: %s found" (page number, matches on it)
     FindFound,
-    // "Page %s: %s matches, in the %s pages finished so far" (page, matches, pages searched)
+    // "Page %s: %s found, in the %s pages finished so far" (page, matches, pages searched)
     FindFoundSoFar,
     // "Not found"
     FindNotFound,

@@ -46,6 +46,12 @@ TPreviewImage::TPreviewImage(QWidget* parent) : QWidget(parent) {
 void TPreviewImage::clear() {
     picture_.reset();
     pictureSize_.reset();
+    highlights_.clear();
+    update();
+}
+
+void TPreviewImage::setHighlights(std::vector<QRectF> boxes) {
+    highlights_ = std::move(boxes);
     update();
 }
 
@@ -81,6 +87,27 @@ void TPreviewImage::paintEvent(QPaintEvent*) {
     p.drawPolyline(outline, 5);
     p.fillRect(QRect(w - 2, 2, 2, h - 2), Qt::black);
     p.fillRect(QRect(2, h - 2, w - 2, 2), Qt::black);
+    paintHighlights(p);
+}
+
+void TPreviewImage::paintHighlights(QPainter& p) const {
+    const std::optional<EmfHeaderInfo> header =
+        highlights_.empty() ? std::nullopt : readEmfHeader(*picture_);
+    if (!header)
+        return;
+    // The page picture fills the whole image, its frame stretched over it.
+    const QRectF frame = header->framePx();
+    if (!(frame.width() > 0 && frame.height() > 0))
+        return;
+    const double sx = width() / frame.width(), sy = height() / frame.height();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(230, 120, 0), 2));
+    for (const QRectF& box : highlights_) {
+        p.drawRect(QRectF((box.left() - frame.left()) * sx, (box.top() - frame.top()) * sy,
+                          box.width() * sx, box.height() * sy)
+                       .adjusted(-2, -1, 2, 1));
+    }
 }
 
 // ----- TPreviewControl -----

@@ -10,6 +10,9 @@
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <vector>
+
+class QPainter;
 
 namespace lv26 {
 
@@ -35,18 +38,24 @@ public:
     // stays empty when the page is not stored yet. Raises "Metafile is not valid" for a
     // damaged page (the image then stays empty).
     void fetch(TReportPrinter* printer, int n);
-    // Releases the held picture.
+    // Releases the held picture (and the outlines).
     void clear();
+    // Outlines these rectangles of the held page (its picture's device pixels) until the page
+    // is released; the find bar marks its matches with them.
+    void setHighlights(std::vector<QRectF> boxes);
+    const std::vector<QRectF>& highlights() const { return highlights_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     friend class TPreviewControl;
+    void paintHighlights(QPainter& p) const;
     int pageNumber_ = 1;
     int zoom_ = 0;
     std::optional<QByteArray> picture_;
     std::optional<QSizeF> pictureSize_;
+    std::vector<QRectF> highlights_;
 };
 
 class TPreviewControl : public QAbstractScrollArea {

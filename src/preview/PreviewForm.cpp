@@ -2,6 +2,7 @@
 
 #include "base/Messages.h"
 #include "data/CsvExport.h"
+#include "preview/FindBar.h"
 #include "preview/PreviewControl.h"
 #include "preview/ProgressForm.h"
 #include "preview/ReportPrint.h"
@@ -89,6 +90,11 @@ TPreviewForm::TPreviewForm(std::shared_ptr<TReportPrinter> printer, TReportActio
             [this](TPreviewControl*, int page) { PreviewPageAvailable(page); });
     connect(ui_->Preview, &TPreviewControl::OnProgressUpdate, this,
             [this](TPreviewControl*, int progress) { PreviewProgressUpdate(progress); });
+
+    // Ctrl+F opens the find bar, between the page and the status line.
+    findBar_ = new TFindBar(ui_->Preview, this);
+    ui_->formLayout->insertWidget(ui_->formLayout->indexOf(ui_->StatusPanel), findBar_);
+    connect(findBar_, &TFindBar::pageShown, this, &TPreviewForm::updateStatus);
 
     // Key preview: the window sees every key before the control that has the focus.
     installEventFilter(this);

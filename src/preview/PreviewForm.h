@@ -18,6 +18,7 @@ class TPreviewForm;
 
 namespace lv26 {
 
+class TFindBar;
 class TPreviewControl;
 class TProgressForm;
 class TReportPrinter;
@@ -52,6 +53,7 @@ public:
 
     TReportPrinter* printer() const { return printer_.get(); }
     TPreviewControl* preview() const;
+    TFindBar* findBar() const { return findBar_; }
     QProgressBar* gauge() const { return gauge_; }
     const TReportActions& actions() const { return actions_; }
     // The status line's text ("Working..." or "Page n of m").
@@ -125,6 +127,7 @@ private:
     std::shared_ptr<TReportPrinter> printer_;
     TReportActions actions_;
     QProgressBar* gauge_ = nullptr;
+    TFindBar* findBar_ = nullptr;
     int runningActions_ = 0;
     // A PDF export waiting for the generation: its file, and the progress window (with the
     // object that window reports on, whose cancel flag is the export's own).
