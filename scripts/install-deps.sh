@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
-    libsqlite3-dev sqlite3 libcups2-dev
+    libsqlite3-dev sqlite3 libcups2-dev libpq-dev
     fonts-liberation file
 )
 if [ "${LV26_DEPS:-all}" != build ]; then
@@ -16,6 +16,8 @@ if [ "${LV26_DEPS:-all}" != build ]; then
     # The printing tests' own CUPS scheduler, its PostScript filters, and ps2pdf to read
     # the printed files back.
     packages+=(cups ghostscript)
+    # A private PostgreSQL cluster for the server backend's tests.
+    packages+=(postgresql)
 fi
 
 missing=()
