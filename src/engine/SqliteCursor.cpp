@@ -246,9 +246,14 @@ std::optional<SqliteCursor::LogHeader> SqliteCursor::logHeader() {
         logIndexLooked_ = true;
         sqlite3* h = db_->handle();
         sqlite3_file* file = nullptr;
-        Statement mode(*db_, QStringLiteral("PRAGMA main.journal_mode"));
-        const bool wal = mode.step() && QByteArray(reinterpret_cast<const char*>(
-                                            sqlite3_column_text(mode.handle(), 0))) == "wal";
+        const auto pragma = [this](const char* sql) {
+            Statement stmt(*db_, QString::fromLatin1(sql));
+            return stmt.step() ? QByteArray(reinterpret_cast<const char*>(
+                                     sqlite3_column_text(stmt.handle(), 0)))
+                               : QByteArray();
+        };
+        utf8_ = pragma("PRAGMA main.encoding") == "UTF-8";
+        const bool wal = pragma("PRAGMA main.journal_mode") == "wal";
         if (wal && sqlite3_file_control(h, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK &&
             file && file->pMethods && file->pMethods->iVersion >= 2 && file->pMethods->xShmMap) {
             volatile void* region = nullptr;
@@ -274,6 +279,128 @@ bool SqliteCursor::batchStillCurrent() {
             return true;
     }
     return dataVersion() == batchVersion_;
+}
+
+// A range on one text value of a first key part in binary order, in a UTF-8 file whose log
+// header can be watched.
+bool SqliteCursor::rangeRowsUsable() const {
+    if (range_ != RangeKind::Between || !(low_ == high_) || low_.type != SQLITE_TEXT || !utf8_ ||
+        !logIndex_)
+        return false;
+    const QString& collation = index_.parts.first().collation;
+    return collation.isEmpty() ||
+           collation.compare(QLatin1String("BINARY"), Qt::CaseInsensitive) == 0;
+}
+
+namespace {
+
+// Binary order of a text `key` against a first key part read at or after a text: text
+// compares bytewise, a blob sorts after every text.
+int compareKey(const QByteArray& key, const RawValue& part) {
+    if (part.type != SQLITE_TEXT)
+        return -1;
+    const size_t common = size_t(std::min(key.size(), part.bytes.size()));
+    const int c = common == 0 ? 0 : std::memcmp(key.constData(), part.bytes.constData(), common);
+    if (c != 0)
+        return c;
+    return key.size() < part.bytes.size() ? -1 : key.size() > part.bytes.size() ? 1 : 0;
+}
+
+} // namespace
+
+// Every row whose first key part is `key` is among the rows read: they start at or before it
+// and go on past it (or to the end of the table).
+bool SqliteCursor::rangeRowsCover(const QByteArray& key) const {
+    if (!rangeRows_)
+        return false;
+    RawValue from;
+    from.type = SQLITE_TEXT;
+    from.bytes = rangeRows_->from;
+    if (compareKey(key, from) < 0)
+        return false;
+    if (rangeRows_->toTheEnd)
+        return true;
+    return !rangeRows_->rows.isEmpty() && compareKey(key, rangeRows_->rows.last().key.first()) < 0;
+}
+
+// Reads the rows from the range's key on in one transaction, with the log header taken
+// before it began; leaves no rows when that header cannot be had.
+void SqliteCursor::readRangeRows() {
+    constexpr int Rows = 256;
+    rangeRows_.reset();
+    if (!rangeRead_) {
+        QStringList select, order;
+        for (const ColumnInfo& c : schema_.description.columns)
+            select << quoted(c.name);
+        for (int i = 0; i < index_.parts.size(); ++i)
+            order << keyExpr(i);
+        order << QStringLiteral("_rowid_");
+        rangeRead_ = std::make_unique<Statement>(
+            *db_, QStringLiteral("SELECT _rowid_, ") + select.join(QStringLiteral(", ")) +
+                      QStringLiteral(" FROM ") + quoted(schema_.sqlTable) +
+                      QStringLiteral(" WHERE ") + keyExpr(0) + QStringLiteral(" >= ?1 ORDER BY ") +
+                      order.join(QStringLiteral(", ")) + QStringLiteral(" LIMIT %1").arg(Rows));
+    }
+    ReadTransaction transaction(*this);
+    if (!transaction.began() || !transactionHeader_)
+        return;
+    RangeRows read;
+    read.from = low_.bytes;
+    read.header = *transactionHeader_;
+    {
+        ResetGuard guard(*rangeRead_);
+        rangeRead_->bind(1, low_);
+        while (read.rows.size() < Rows && rangeRead_->step()) {
+            Found found;
+            readFound(*rangeRead_, &found);
+            read.rows.append(std::move(found));
+        }
+    }
+    read.toTheEnd = read.rows.size() < Rows;
+    read.version = dataVersion();
+    rangeRows_ = std::move(read);
+}
+
+// The first move into a range on one text key, from rows already read when they cover it:
+// stands on its first row with the range's other rows as the read-ahead batch (End when the
+// range is empty), or Miss to seek as usual.
+SqliteCursor::FromBatch SqliteCursor::firstOfRangeFromRows(Found* found) {
+    if (!logIndexLooked_)
+        logHeader();
+    if (!rangeRowsUsable())
+        return FromBatch::Miss;
+    const std::optional<LogHeader> now = logHeader();
+    if (!now)
+        return FromBatch::Miss;
+    if (rangeRows_ && !(rangeRows_->header == *now))
+        rangeRows_.reset(); // somebody committed: read afresh
+    if (!rangeRowsCover(low_.bytes)) {
+        readRangeRows();
+        if (!rangeRowsCover(low_.bytes))
+            return FromBatch::Miss;
+    }
+    RangeRows& read = *rangeRows_;
+    const QList<Found>& rows = read.rows;
+    // Ranges mostly come in key order: start where the last one ended when that is not past.
+    qsizetype first = 0;
+    if (read.hint > 0 && read.hint <= rows.size() &&
+        compareKey(low_.bytes, rows[read.hint - 1].key.first()) > 0)
+        first = read.hint;
+    while (first < rows.size() && compareKey(low_.bytes, rows[first].key.first()) > 0)
+        ++first;
+    qsizetype end = first;
+    while (end < rows.size() && compareKey(low_.bytes, rows[end].key.first()) == 0)
+        ++end;
+    read.hint = end;
+    if (first == end)
+        return FromBatch::End;
+    *found = rows[first];
+    batch_ = rows.mid(first + 1, end - first - 1);
+    batchNext_ = 0;
+    batchEnds_ = true; // the rows read go on past the range, or to the end of the table
+    batchVersion_ = read.version;
+    batchHeader_ = read.header;
+    return FromBatch::Row;
 }
 
 void SqliteCursor::dropBatch() {
@@ -466,6 +593,18 @@ bool SqliteCursor::step(bool forward, Row& row) {
     if (range_ == RangeKind::Empty || place_ == farEnd)
         ok = false;
     else if (place_ == startEnd) {
+        if (forward) {
+            switch (firstOfRangeFromRows(&found)) {
+            case FromBatch::Row:
+                standOn(found, row);
+                return true;
+            case FromBatch::End:
+                standAtEnd();
+                return false;
+            case FromBatch::Miss:
+                break;
+            }
+        }
         std::optional<ReadTransaction> transaction;
         if (aheadFor(forward) > 0)
             transaction.emplace(*this);
@@ -558,6 +697,7 @@ void SqliteCursor::clearRange() {
 
 void SqliteCursor::refresh() {
     dropBatch();
+    rangeRows_.reset();
     // Every query runs in its own read transaction and the read-ahead batch is checked
     // against the data version, so rows written by others are always seen; only a current
     // row that vanished needs noticing.
@@ -624,6 +764,7 @@ QList<RawValue> SqliteCursor::bindRow(Statement& stmt, const Row& row) const {
 
 void SqliteCursor::updateCurrent(const Row& row) {
     dropBatch(); // this connection's writes leave the data version as it was
+    rangeRows_.reset();
     requireWritable();
     requireRow();
     takeLock(rowId_);
@@ -663,6 +804,7 @@ void SqliteCursor::updateCurrent(const Row& row) {
 
 void SqliteCursor::insertRow(const Row& row) {
     dropBatch(); // this connection's writes leave the data version as it was
+    rangeRows_.reset();
     requireWritable();
     if (!insert_) {
         QStringList names, params;
@@ -689,6 +831,7 @@ void SqliteCursor::insertRow(const Row& row) {
 
 void SqliteCursor::deleteCurrent() {
     dropBatch(); // this connection's writes leave the data version as it was
+    rangeRows_.reset();
     requireWritable();
     requireRow();
     if (!onRow_)

@@ -7,6 +7,9 @@
 // data version before each use; nothing else is materialised. In write-ahead-log mode that
 // check first compares the log index header, which every commit rewrites, with the one seen
 // before the batch was read: unchanged, nobody has committed and no statement need run.
+// Likewise a range on one text key (a master's detail rows) is answered from the rows read
+// for an earlier such range when they reach over it and nobody has committed since: a run of
+// ranges in key order costs one query per few hundred rows.
 
 #include "engine/RowLock.h"
 #include "engine/Sqlite.h"
@@ -95,6 +98,21 @@ private:
     };
     std::optional<LogHeader> logHeader();
     bool batchStillCurrent();
+
+    // Rows in index order from the first whose first key part is at or after `from`, read at
+    // once for ranges on one text key; valid while the log header is `header`.
+    struct RangeRows {
+        QList<Found> rows;
+        QByteArray from;
+        bool toTheEnd = false; // nothing follows the last row
+        LogHeader header{};
+        qint64 version = -1;
+        qsizetype hint = 0; // where the last range began
+    };
+    bool rangeRowsUsable() const;
+    bool rangeRowsCover(const QByteArray& key) const;
+    void readRangeRows();
+    FromBatch firstOfRangeFromRows(Found* found);
     int aheadFor(bool forward) const;
     bool isLastQuery(Query query, int level) const;
     int firstSeekLevel() const;
@@ -109,6 +127,8 @@ private:
     public:
         explicit ReadTransaction(SqliteCursor& cursor);
         ~ReadTransaction();
+        // True when this object began the transaction (false inside one already open).
+        bool began() const { return active_; }
 
     private:
         SqliteCursor& cursor_;
@@ -142,6 +162,9 @@ private:
     std::optional<LogHeader> transactionHeader_;
     const volatile unsigned char* logIndex_ = nullptr; // the mapped log index, when known
     bool logIndexLooked_ = false;
+    bool utf8_ = false; // the file's text encoding, as the range rows compare keys
+    std::optional<RangeRows> rangeRows_;
+    std::unique_ptr<Statement> rangeRead_;
     int streak_ = 0; // consecutive moves in the direction of batchForward_
 
     Place place_ = Place::Bof;

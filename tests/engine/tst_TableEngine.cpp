@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -135,6 +136,7 @@ private Q_SLOTS:
     void turnsAroundInTheMiddle();
     void sequentialReadsSeeEveryWrite();
     void sequentialReadsSeeAnotherProgramsWrites();
+    void rangesReadAsTheFileHoldsThem();
     void rowCountFollowsTheRange();
     void rangesOnTheFirstIndexField();
     void bookmarksSurviveChangesAroundThem();
@@ -363,6 +365,75 @@ void TestTableEngine::sequentialReadsSeeAnotherProgramsWrites() {
     while (reader->next(row))
         ++rest;
     QCOMPARE(rest, 400 - 155);
+}
+
+// Ranges on one key, mostly in key order as a master's detail rows are read, against the
+// same rows selected straight from the file, while another connection writes now and then
+// (rows of later ranges, of the current one, and keys stored as numbers and blobs).
+void TestTableEngine::rangesReadAsTheFileHoldsThem() {
+    QList<Row> weeks;
+    for (int k = 1; k <= 400; k += 1 + k % 3)
+        for (int w = 1; w <= k % 6; ++w)
+            weeks << Row{QStringLiteral("%1").arg(k, 5, 10, QLatin1Char('0')), w, k % 50};
+    addWeeks(weeks);
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(dados()).constData(), &other), SQLITE_OK);
+    const auto exec = [&](const QByteArray& sql) {
+        QCOMPARE(sqlite3_exec(other, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+    exec("INSERT INTO Dados VALUES (7, 1, 1), (x'3030303130', 1, 2), (NULL, 1, 3)");
+    const auto expected = [&](const QString& key) {
+        QStringList rows;
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(other,
+                           "SELECT Matricula, Semana, HorasNaSemana FROM Dados WHERE Matricula = "
+                           "?1 ORDER BY Matricula, Semana, rowid",
+                           -1, &stmt, nullptr);
+        const QByteArray text = key.toUtf8();
+        sqlite3_bind_text(stmt, 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+        while (sqlite3_step(stmt) == SQLITE_ROW)
+            rows << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) +
+                        QLatin1Char('/') + QString::number(sqlite3_column_int(stmt, 1)) +
+                        QLatin1Char('#') + QString::number(sqlite3_column_int(stmt, 2));
+        sqlite3_finalize(stmt);
+        return rows;
+    };
+    auto cursor = openDados();
+    QRandomGenerator random(5);
+    int key = 0;
+    for (int step = 0; step < 1500; ++step) {
+        key = random.bounded(20) == 0 ? int(random.bounded(420)) : key + 1;
+        const QString text = QStringLiteral("%1").arg(key % 420, 5, 10, QLatin1Char('0'));
+        cursor->setRange(text, text);
+        QStringList rows;
+        Row row;
+        while (cursor->next(row))
+            rows << row[0].toString() + QLatin1Char('/') + row[1].toString() + QLatin1Char('#') +
+                        row[2].toString();
+        QVERIFY2(rows == expected(text), qPrintable(text + QLatin1Char(' ') + rows.join(',')));
+        switch (random.bounded(40)) {
+        case 0: // a week of a range still to come
+            exec(QStringLiteral("INSERT INTO Dados VALUES ('%1', 9, 9)")
+                     .arg(key + 2, 5, 10, QLatin1Char('0'))
+                     .toUtf8());
+            break;
+        case 1: // a week of the range just read
+            exec(QStringLiteral("DELETE FROM Dados WHERE rowid = (SELECT min(rowid) FROM Dados "
+                                "WHERE Matricula > '%1')")
+                     .arg(text)
+                     .toUtf8());
+            break;
+        case 2: // this cursor's own write
+            if (cursor->setRange(text, text), cursor->next(row)) {
+                row[2] = 44;
+                cursor->updateCurrent(row);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    sqlite3_close(other);
 }
 
 void TestTableEngine::rowCountFollowsTheRange() {
