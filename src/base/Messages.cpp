@@ -172,6 +172,8 @@ constexpr Entry entries[] = {
     {Message::FindFoundSoFar, u"Page %s: %s found, in the %s pages finished so far"},
     {Message::FindNotFound, u"Not found"},
     {Message::FindNotFoundSoFar, u"Not found in the %s pages finished so far"},
+    {Message::EngineServerUnavailable, u"The database server cannot be reached."},
+    {Message::EngineAtServer, u"Server: %s"},
 };
 
 constexpr bool inMessageOrder() {

@@ -297,6 +297,12 @@ enum class Message {
     // "Not found in the %s pages finished so far" (pages searched)
     FindNotFoundSoFar,
 
+    // ---- The database server
+    // "The database server cannot be reached."
+    EngineServerUnavailable,
+    // "Server: %s" (the connection string without its password; a line of an engine error)
+    EngineAtServer,
+
     Count // the number of entries; not a message
 };
 
