@@ -15,4 +15,6 @@ cd "$work"
 "$top/build/bench/data/bench_Data" "$large"
 "$top/build/bench/report/bench_PageStore"
 "$top/build/bench/report/bench_Generation"
+"$top/build/bench/data/bench_Data" totalhoras 100000
+"$top/build/bench/report/bench_Preview" 100000 --first-page-only
 "$top/build/bench/report/bench_Play"
