@@ -568,9 +568,11 @@ void TDataGrid::paintIndicator(QPainter& p, const QRect& rect) {
     const DataSetState state = link_->Active() ? link_->DataSet()->State() : DataSetState::Browse;
     const QPixmap image = rowIndicatorImage(state == DataSetState::Edit     ? RowImage::Edit
                                             : state == DataSetState::Insert ? RowImage::Insert
-                                                                            : RowImage::Arrow);
-    const int x = rect.right() - image.width();
-    const int y = rect.top() + (rect.height() - image.height()) / 2;
+                                                                            : RowImage::Arrow,
+                                            devicePixelRatioF());
+    const QSize size = image.deviceIndependentSize().toSize();
+    const int x = rect.right() - size.width();
+    const int y = rect.top() + (rect.height() - size.height()) / 2;
     p.drawPixmap(x, y, image);
 }
 

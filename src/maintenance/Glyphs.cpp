@@ -1,15 +1,23 @@
 #include "maintenance/Glyphs.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygon>
+
+#include <algorithm>
 
 namespace lv26 {
 
 namespace {
 
-QPixmap transparentPixmap(int width, int height) {
-    QPixmap pixmap(width, height);
+// An empty image of width x height logical pixels at `ratio` (0: the screens' highest).
+QPixmap transparentPixmap(int width, int height, qreal ratio) {
+    if (!(ratio > 0))
+        ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    ratio = std::clamp(ratio, 1.0, 8.0);
+    QPixmap pixmap(QSize(width, height) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
@@ -90,8 +98,8 @@ QColor glyphColour(int button) {
 
 } // namespace
 
-QPixmap rowIndicatorImage(RowImage image) {
-    QPixmap pixmap = transparentPixmap(8, 11);
+QPixmap rowIndicatorImage(RowImage image, qreal ratio) {
+    QPixmap pixmap = transparentPixmap(8, 11, ratio);
     QPainter p(&pixmap);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::black);
@@ -115,10 +123,10 @@ QPixmap rowIndicatorImage(RowImage image) {
     return pixmap;
 }
 
-QPixmap navigatorGlyph(int button, bool enabled) {
+QPixmap navigatorGlyph(int button, bool enabled, qreal ratio) {
     if (button < 0 || button > 9)
         return {};
-    QPixmap pixmap = transparentPixmap(16, 16);
+    QPixmap pixmap = transparentPixmap(16, 16, ratio);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing, button >= 7);
     if (enabled) {

@@ -77,10 +77,11 @@ protected:
             qDrawShadePanel(&p, r, pal, true, 1);
         else if (isEnabled() && underMouse())
             qDrawShadePanel(&p, r, pal, false, 1);
-        const QPixmap glyph = navigatorGlyph(kind_, isEnabled());
+        const QPixmap glyph = navigatorGlyph(kind_, isEnabled(), devicePixelRatioF());
+        const QSize size = glyph.deviceIndependentSize().toSize();
         const int shift = down ? 1 : 0;
-        p.drawPixmap((r.width() - glyph.width()) / 2 + shift,
-                     (r.height() - glyph.height()) / 2 + shift, glyph);
+        p.drawPixmap((r.width() - size.width()) / 2 + shift,
+                     (r.height() - size.height()) / 2 + shift, glyph);
         if (navigator_->hasFocus() && navigator_->markedButton() == kind_) {
             QRect focus = r.adjusted(3, 3, -4, -4).translated(shift, shift);
             p.setPen(QPen(pal.color(QPalette::WindowText), 1, Qt::DotLine));

@@ -8,9 +8,12 @@
 #include "PreviewFixture.h"
 
 #include "../report/emf/EmfTestSupport.h"
+#include "maintenance/Glyphs.h"
+#include "maintenance/RecordNavigator.h"
 #include "preview/PreviewControl.h"
 #include "report/emf/EmfPlayer.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QImage>
@@ -512,6 +515,46 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             saveShot(pagePixels(preview), QStringLiteral("preview-100-ratio-%1.png").arg(ratio));
         });
+    }
+
+    // The navigator's glyphs and the grids' row images are drawn at the device's pixels, not
+    // doubled from a drawing at ratio 1: at ratio 2 some square of 2 x 2 device pixels holds
+    // two shades. Run with QT_SCALE_FACTOR=2 for a ratio of 2.
+    void glyphsDrawAtTheDevicesPixels() {
+        for (int button = 0; button <= 9; ++button) {
+            for (qreal ratio : {1.0, 2.0}) {
+                const QPixmap glyph = navigatorGlyph(button, true, ratio);
+                QCOMPARE(glyph.deviceIndependentSize(), QSizeF(16, 16));
+                QCOMPARE(glyph.size(), QSize(16, 16) * ratio);
+            }
+        }
+        QCOMPARE(rowIndicatorImage(RowImage::Arrow, 2).size(), QSize(16, 22));
+
+        TRecordNavigator navigator;
+        navigator.resize(240, 25);
+        navigator.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&navigator));
+        const QImage pixels = navigator.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const double ratio = navigator.devicePixelRatioF();
+        QCOMPARE(pixels.size(), navigator.size() * ratio);
+        saveShot(pixels, QStringLiteral("navigator-ratio-%1.png").arg(ratio));
+        if (ratio != 2)
+            return;
+        // Within each button's glyph, at the button's centre.
+        int mixed = 0;
+        for (QAbstractButton* button : navigator.findChildren<QAbstractButton*>()) {
+            const QRect glyph(button->mapTo(&navigator, QPoint((button->width() - 16) / 2,
+                                                               (button->height() - 16) / 2)),
+                              QSize(16, 16));
+            for (int y = glyph.top() * 2; y < glyph.bottom() * 2; y += 2) {
+                for (int x = glyph.left() * 2; x < glyph.right() * 2; x += 2) {
+                    const QRgb c = pixels.pixel(x, y);
+                    mixed += pixels.pixel(x + 1, y) != c || pixels.pixel(x, y + 1) != c ||
+                             pixels.pixel(x + 1, y + 1) != c;
+                }
+            }
+        }
+        QVERIFY2(mixed > 20, qPrintable(QString::number(mixed)));
     }
 };
 
