@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace lv26 {
 
@@ -83,12 +86,42 @@ QFont qtFont(const EmfFont& f) {
 
 // Advance of each UTF-16 unit, so that the rounded positions never drift from the exact sum;
 // the second unit of a surrogate pair advances 0.
-// Advances of single characters (or surrogate pairs) in the last font measured: a listing
-// draws the same few characters over and over, and shaping each one is costly.
+// Advances of single characters (or surrogate pairs) and the rounded ascent and descent of the
+// few fonts a page draws in: a listing draws the same few characters over and over in two or
+// three fonts, and shaping each one, or measuring the font, is costly.
 struct AdvanceCache {
-    std::optional<EmfFont> font;
+    EmfFont font;
     QHash<quint64, qreal> advances;
+    std::optional<std::pair<int, int>> ascentDescent;
 };
+
+AdvanceCache& advanceCache(const EmfFont& font) {
+    thread_local std::vector<std::unique_ptr<AdvanceCache>> caches;
+    thread_local AdvanceCache* last = nullptr;
+    if (last && last->font == font)
+        return *last;
+    for (const auto& cache : caches) {
+        if (cache->font == font)
+            return *(last = cache.get());
+    }
+    if (caches.size() >= 16) {
+        caches.clear();
+        last = nullptr;
+    }
+    caches.push_back(std::make_unique<AdvanceCache>());
+    caches.back()->font = font;
+    return *(last = caches.back().get());
+}
+
+// The font's ascent and descent rounded to pixels; `font` is qtFont(`emfFont`).
+std::pair<int, int> ascentDescent(const EmfFont& emfFont, const QFont& font) {
+    AdvanceCache& cache = advanceCache(emfFont);
+    if (!cache.ascentDescent) {
+        const QFontMetricsF fm(font);
+        cache.ascentDescent = {int(std::lround(fm.ascent())), int(std::lround(fm.descent()))};
+    }
+    return *cache.ascentDescent;
+}
 
 qreal characterAdvance(AdvanceCache& cache, std::optional<QFontMetricsF>& fm, const QFont& font,
                        const QString& text, qsizetype i, bool pair) {
@@ -108,11 +141,7 @@ qreal characterAdvance(AdvanceCache& cache, std::optional<QFontMetricsF>& fm, co
 // `font` is qtFont(`emfFont`).
 std::vector<qint32> characterAdvances(const EmfFont& emfFont, const QFont& font,
                                       const QString& text) {
-    thread_local AdvanceCache cache;
-    if (!cache.font || !(*cache.font == emfFont)) {
-        cache.font = emfFont;
-        cache.advances.clear();
-    }
+    AdvanceCache& cache = advanceCache(emfFont);
     std::optional<QFontMetricsF> fm;
     std::vector<qint32> dx(size_t(text.size()), 0);
     qreal exact = 0;
@@ -294,8 +323,8 @@ int EmfWriter::textWidth(const QString& text) const {
 }
 
 int EmfWriter::textHeight() const {
-    QFontMetricsF fm(d_->measureFont);
-    return int(std::lround(fm.ascent()) + std::lround(fm.descent()));
+    const auto [ascent, descent] = ascentDescent(d_->font, d_->measureFont);
+    return ascent + descent;
 }
 
 int EmfWriter::textOut(int x, int y, const QString& text, Qt::Alignment align,
@@ -323,9 +352,7 @@ int EmfWriter::textOut(int x, int y, const QString& text, Qt::Alignment align,
     qint64 width = 0;
     for (qint32 v : dx)
         width += v;
-    QFontMetricsF fm(d.measureFont);
-    const int ascent = int(std::lround(fm.ascent()));
-    const int descent = int(std::lround(fm.descent()));
+    const auto [ascent, descent] = ascentDescent(d.font, d.measureFont);
     int left = x;
     if ((mode & TA_CENTER) == TA_CENTER)
         left = x - int(width / 2);
