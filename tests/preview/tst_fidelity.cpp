@@ -427,6 +427,28 @@ private Q_SLOTS:
         QCOMPARE(off, 0);
     }
 
+    // Text on screen is antialiased in greys: the edges of black letters have shades between
+    // black and white, and no pixel takes a colour (as a screen's sub-pixel rendering would).
+    void textIsAntialiasedInGreys() {
+        int shades = 0, coloured = 0;
+        for (const TextRecord& t : measuredTexts()) {
+            if (t.font.pixelSize() > 13) // the title is coloured
+                continue;
+            const QImage image = played(pages_.front(), 1.4, QRectF(t.box));
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QRgb c = image.pixel(x, y);
+                    shades += qGray(c) > 40 && qGray(c) < 215;
+                    coloured += std::max({qRed(c), qGreen(c), qBlue(c)}) -
+                                    std::min({qRed(c), qGreen(c), qBlue(c)}) >
+                                2;
+                }
+            }
+        }
+        QVERIFY(shades > 100);
+        QCOMPARE(coloured, 0);
+    }
+
     // Every rule of one width in the picture comes out as the same number of pixels.
     void rulesOfOneWidthKeepIt_data() { letterGapsFollowTheOutlines_data(); }
     void rulesOfOneWidthKeepIt() {
@@ -468,6 +490,8 @@ private Q_SLOTS:
             const QImage pixels = pagePixels(preview);
             QCOMPARE(pixels.size(), shown * ratio);
             saveShot(pixels, QStringLiteral("preview-page-width-ratio-%1.png").arg(ratio));
+            saveShot(form->grab().toImage(),
+                     QStringLiteral("preview-window-ratio-%1.png").arg(ratio));
 
             // The same page played at ratio 1, as the page image paints it.
             QImage single(shown, QImage::Format_RGB32);
