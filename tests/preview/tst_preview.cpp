@@ -13,7 +13,10 @@
 #include "report/PageStore.h"
 #include "report/emf/EmfWriter.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QPointer>
@@ -97,6 +100,31 @@ void writeReportFile(const QString& fileName, const QList<QByteArray>& pages) {
 void wirePayrollCommand() {
     previewPayroll = [] { PreviewReport(ListForm->Report1); };
     payrollReportBusy = [] { return ListForm->Report1.busy(); };
+}
+
+// Saves through the Save button's dialog as a person does: types `fileName` into the focused
+// name field, opens the file-type list and steps `typeSteps` entries down to the wanted type,
+// then presses Enter.
+void saveThroughDialog(TPreviewForm* form, const QString& fileName, int typeSteps) {
+    // The dialog is ready for typing once its own field has the focus.
+    onceWhen(
+        [] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QWidget* focused = QApplication::focusWidget();
+            return qobject_cast<QFileDialog*>(dialog) && focused && focused->window() == dialog;
+        },
+        [fileName, typeSteps] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            typeText(fileName);
+            clickAt(dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")));
+            for (int i = 0; i < typeSteps; ++i)
+                typeKey(Qt::Key_Down);
+            typeKey(Qt::Key_Return); // picks the type and closes the list
+            // The focus goes back to the dialog once the list has gone.
+            QTRY_VERIFY(focusedWidget() && focusedWidget()->isVisible());
+            typeKey(Qt::Key_Return); // Save
+        });
+    clickAt(form->findChild<QToolButton*>(QStringLiteral("Save")));
 }
 
 } // namespace
@@ -708,6 +736,74 @@ private Q_SLOTS:
         QVERIFY(cutLines < fullLines);
         QVERIFY(infoText.endsWith(QStringLiteral("%  Completed")));
         QVERIFY(!f.report().busy());
+    }
+
+    // ----- Save as PDF and CSV -----
+
+    void saveDialogWritesPdfAndCsv_data() {
+        QTest::addColumn<int>("typeSteps");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("start");
+        // The types in the dialog's order: report file, text, PDF, CSV.
+        QTest::newRow("PDF") << 2 << "listing.pdf" << QByteArray("%PDF-");
+        QTest::newRow("CSV") << 3 << "month.csv"
+                             << QByteArray("Matricula,Nome,CPF,Sexo,Sal_Hora,HorasNoMes,"
+                                           "SalarioMensal\n00001,");
+    }
+    void saveDialogWritesPdfAndCsv() {
+        QFETCH(int, typeSteps);
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, start);
+        PreviewFixture f(40);
+        QVERIFY(f.ok());
+        const QString file = f.path(fileName);
+        previewAndThen(f.report(),
+                       [&](TPreviewForm* form) { saveThroughDialog(form, file, typeSteps); });
+        QVERIFY2(readAll(file).startsWith(start),
+                 qPrintable(QString::fromLatin1(readAll(file).left(80))));
+    }
+
+    void pdfAskedForWhilePagesComeWaitsForTheLastOne_data() {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("waits, then writes") << false;
+        QTest::newRow("cancelled, writes nothing") << true;
+    }
+    void pdfAskedForWhilePagesComeWaitsForTheLastOne() {
+        QFETCH(bool, cancel);
+        PreviewFixture f(3000);
+        QVERIFY(f.ok());
+        const QString file = f.path(QStringLiteral("listing.pdf"));
+        bool waited = false;
+        int pagesWhenWritten = 0, pagesAtEnd = -1;
+        onceWhen([] { return formBusyWithPages(1); },
+                 [&] {
+                     TPreviewForm* form = openForm();
+                     saveThroughDialog(form, file, 2);
+                     waited = form->pdfWaitWindow() && form->pdfWaitWindow()->isVisible() &&
+                              !QFile::exists(file);
+                     if (cancel)
+                         clickAt(form->pdfWaitWindow()->findChild<QPushButton*>());
+                     onceWhen([&, form] { return QFile::exists(file) || !form->pdfWaitWindow(); },
+                              [&, form] {
+                                  if (QFile::exists(file))
+                                      pagesWhenWritten = form->printer()->PagesCompleted();
+                              });
+                     onceWhen([] { return formFinished(); },
+                              [&] {
+                                  pagesAtEnd = openForm()->printer()->PageCount();
+                                  onceWhen([&] { return !openForm()->pdfWaitWindow(); },
+                                           [] { openForm()->close(); });
+                              });
+                 });
+        PreviewReport(f.report());
+        QVERIFY(waited);
+        QVERIFY(pagesAtEnd > 1);
+        if (cancel) {
+            QVERIFY(!QFile::exists(file));
+        } else {
+            QCOMPARE(pagesWhenWritten, pagesAtEnd); // written after the last page, not before
+            QVERIFY(readAll(file).startsWith("%PDF-"));
+        }
     }
 
     void noPrinterLeavesPrintAndSetupInert() {
