@@ -13,6 +13,8 @@ if [ "${LV26_DEPS:-all}" != build ]; then
     packages+=(xvfb xauth emf2svg librsvg2-bin poppler-utils python3-reportlab)
     # The installed layout and the Debian package are checked with these.
     packages+=(desktop-file-utils)
+    # The CSV export is opened by a spreadsheet program in its tests (large, but only there).
+    packages+=(libreoffice-calc-nogui unzip)
     # The printing tests' own CUPS scheduler, its PostScript filters, and ps2pdf to read
     # the printed files back.
     packages+=(cups ghostscript)
