@@ -1,0 +1,209 @@
+#pragma once
+
+// The storage interface: what the data layer needs of a place that keeps the program's tables,
+// whichever backend keeps them (SQLite files in a folder, a PostgreSQL server). Tables are
+// opened by name ("Func.DB"), described, read through ordered cursors with moves, seeks,
+// ranges and opaque bookmarks, locked row by row against every other program using the same
+// tables, and written in bulk. Every failure is an EEngineError with a code of
+// engine::codes and the text of storageErrorText(); messages name tables as the caller named
+// them. Nothing here knows about fields, row states, business rules or widgets. Everything
+// runs on the calling thread.
+
+#include "engine/TableEngine.h"
+
+#include <QList>
+#include <QString>
+#include <QVariant>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace lv26::engine {
+
+namespace codes {
+constexpr quint16 ServerUnavailable = 0x3305; // the database server cannot be reached
+} // namespace codes
+
+// The text of `code`: errorText() for the engine's codes, the server's own for
+// ServerUnavailable; empty for an unknown code.
+inline QString storageErrorText(quint16 code) {
+    return code == codes::ServerUnavailable ? msg(Message::EngineServerUnavailable)
+                                            : errorText(code);
+}
+
+namespace storage {
+
+// A row's place in a cursor's order, meaningful only to the backend that made it: callers
+// keep, copy, compare and hand it back. Stays meaningful after the row is changed or deleted
+// (it then names the place the row had). A default bookmark names no row.
+class Bookmark {
+public:
+    Bookmark() = default;
+    bool isValid() const { return valid_; }
+    bool operator==(const Bookmark&) const = default;
+
+    // For backends only: the row's index key and its identity.
+    static Bookmark make(QList<QVariant> key, qint64 rowId) {
+        Bookmark b;
+        b.key_ = std::move(key);
+        b.rowId_ = rowId;
+        b.valid_ = true;
+        return b;
+    }
+    const QList<QVariant>& key() const { return key_; }
+    qint64 rowId() const { return rowId_; }
+
+private:
+    QList<QVariant> key_;
+    qint64 rowId_ = 0;
+    bool valid_ = false;
+};
+
+// A cursor over one table in the order of one index, ties broken by the row's identity; blank
+// key parts sort first. Rows are Row values (TableEngine.h): a value per described column.
+class TableCursor {
+public:
+    virtual ~TableCursor() = default;
+
+    virtual const TableDescription& description() const = 0;
+    virtual bool isReadOnly() const = 0;
+
+    // Positioning, in index order within the range in force; each move costs a few index
+    // seeks whatever the table's size, and reads the row as stored now (another program's
+    // change is seen by the next move).
+    virtual void moveToBof() = 0;
+    virtual void moveToEof() = 0;
+    // Reads the row after (before) the position into `row` and stands on it; false, standing
+    // after the last (before the first) row, when there is none.
+    virtual bool next(Row& row) = 0;
+    virtual bool prior(Row& row) = 0;
+    // Re-reads the current row; false when it is gone or the cursor stands at an end.
+    virtual bool current(Row& row) = 0;
+
+    // The current row's bookmark; invalid at the ends.
+    virtual Bookmark bookmark() const = 0;
+    // Stands on the bookmarked row when it still exists within the range (true), else at the
+    // place it would have, between its neighbours (false).
+    virtual bool gotoBookmark(const Bookmark& bookmark) = 0;
+
+    // Restricts the cursor to rows whose first index field lies in low..high, both inclusive
+    // (a null value matches only blank keys; a null `low` with a non-null `high` starts at the
+    // blank keys), and moves before the first row.
+    virtual void setRange(const QVariant& low, const QVariant& high) = 0;
+    virtual void clearRange() = 0;
+    // Forgets anything cached so that rows written by others are seen.
+    virtual void refresh() = 0;
+    // Rows within the range, counted by the storage; the position is kept.
+    virtual qint64 rowCount() = 0;
+
+    // Locks the current row against every other cursor, of this or another program on any
+    // computer, and re-reads it into `row`. Throws RecordLocked naming the table when another
+    // holder has it, RecordDeleted when the row is gone, NoCurrentRecord at an end. The lock
+    // dies with its holder (the cursor, the program, its connection).
+    virtual void lockCurrent(Row& row) = 0;
+    virtual void releaseLock() = 0;
+    virtual bool hasLock() const = 0;
+    // Writes `row` over the current row (taking its lock first when not held) and releases
+    // the lock; the cursor stays on the row at its new place. Throws KeyViolation (the lock
+    // and the stored values kept), InvalidValue naming the field and value, RecordLocked.
+    // Text longer than its column is cut to the column's size; empty text is stored blank.
+    virtual void updateCurrent(const Row& row) = 0;
+    // Inserts `row` and stands on it. Throws as updateCurrent().
+    virtual void insertRow(const Row& row) = 0;
+    // Deletes the current row (one already gone is no error) and stands where it was.
+    // Throws RecordLocked when another holder has its lock, NoCurrentRecord at an end.
+    virtual void deleteCurrent() = 0;
+};
+
+// The total of one integer column over the rows sharing one key.
+struct KeyTotal {
+    bool blank = false; // some row holds a blank value
+    qint64 sum = 0;     // otherwise the sum of the values
+};
+
+// Totals per key, in key order (blank key first); keys absent had no rows.
+class KeyTotals {
+public:
+    using Entry = std::pair<QVariant, KeyTotal>;
+    KeyTotals() = default;
+    explicit KeyTotals(std::vector<Entry> entries) : entries_(std::move(entries)) {}
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The total of `key`, or a zero total (not blank) when no row has that key. Requires
+    // text keys (or blank), as the entries hold them.
+    KeyTotal at(const QVariant& key) const {
+        const auto before = [](const Entry& entry, const QVariant& k) {
+            if (entry.first.isNull() || k.isNull())
+                return entry.first.isNull() && !k.isNull();
+            return entry.first.toString() < k.toString();
+        };
+        const auto it = std::lower_bound(entries_.begin(), entries_.end(), key, before);
+        if (it == entries_.end() || it->first.isNull() != key.isNull() ||
+            (!key.isNull() && it->first.toString() != key.toString()))
+            return {};
+        return it->second;
+    }
+
+private:
+    std::vector<Entry> entries_;
+};
+
+// What a bulk pass's visitor wants done with one row.
+enum class RowVisit {
+    Write, // the row (changed by the visitor) is written
+    Keep,  // the row is left as stored
+    Stop,  // the pass stops at this row, which is not written
+};
+
+// How a bulk pass ended. Finished: every row was visited. Stopped at `at`, not written, every
+// row before it written and committed; `code` is 0 when the visitor stopped there,
+// RecordLocked when another holder has that row locked.
+struct RunsEnd {
+    enum class How { Finished, Stopped };
+    How how = How::Finished;
+    Bookmark at;
+    quint16 code = 0;
+};
+
+// One place that keeps the tables. Cursors it opens may outlive it.
+class Storage {
+public:
+    virtual ~Storage() = default;
+
+    // Where the tables are, for messages ("the folder /x", "the server ...").
+    virtual QString location() const = 0;
+
+    // Describes the table `tableName` ("Func.DB", "Dados.DB"). Throws TableNotFound, or the
+    // backend's error when it cannot be reached or read.
+    virtual TableDescription describe(const QString& tableName) = 0;
+    // Opens a cursor ordered by the index `indexName` as describe() names it, standing before
+    // the first row. Throws IndexNotFound, ReadOnlyTable (ReadWrite asked of a table that can
+    // only be read), or describe()'s errors.
+    virtual std::unique_ptr<TableCursor> open(const QString& tableName, const QString& indexName,
+                                              OpenMode mode) = 0;
+
+    // Creates the empty tables "Func.DB" and "Dados.DB" with the columns and indexes of
+    // docs/tables.md. Throws TableExists, making neither, when either exists.
+    virtual void createTables() = 0;
+    // Appends the rows `produce` fills (until it returns false) in one transaction: all or,
+    // on an error (thrown), none.
+    virtual void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) = 0;
+
+    // Sums the small integer column `column` of `tableName` per value of the first field of
+    // its index `indexName`, in one pass over the table.
+    virtual KeyTotals sumByKey(const QString& tableName, const QString& indexName,
+                               const QString& column) = 0;
+    // Visits the rows of `tableName` in the order of `indexName` (a unique index on one
+    // field), from the row after `after` (invalid: from the first), and writes those the
+    // visitor asks written, in runs of `rowsPerRun` rows, each run one transaction. Each row is
+    // locked as an edit locks it while its run lasts; the visitor may change any value but the
+    // key. Rows written by others between runs are seen. Throws the backend's error when a run
+    // fails (that run undone, the earlier ones kept).
+    virtual RunsEnd writeRuns(const QString& tableName, const QString& indexName,
+                              const Bookmark& after, int rowsPerRun,
+                              const std::function<RowVisit(Row&)>& visit) = 0;
+};
+
+} // namespace storage
+} // namespace lv26::engine

@@ -1,0 +1,38 @@
+#pragma once
+
+// The tables on a PostgreSQL server: `func` and `dados` (lower-case names, so that plain SQL
+// reaches them unquoted), each with a hidden `rowid` identity column; messages name them as
+// the caller does ("Func.DB"). See docs/storage.md.
+
+#include "engine/Storage.h"
+
+#include <memory>
+
+namespace lv26::engine::pg {
+
+class Connection;
+
+class PgStorage final : public storage::Storage {
+public:
+    // Connects to the server `conninfo` names (a libpq connection string or URI, such as
+    // LV26_DATABASE holds). Throws ServerUnavailable with libpq's message when it cannot.
+    explicit PgStorage(const QString& conninfo);
+    ~PgStorage() override;
+
+    QString location() const override;
+    TableDescription describe(const QString& tableName) override;
+    std::unique_ptr<storage::TableCursor> open(const QString& tableName, const QString& indexName,
+                                               OpenMode mode) override;
+    void createTables() override;
+    void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) override;
+    storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,
+                                const QString& column) override;
+    storage::RunsEnd writeRuns(const QString& tableName, const QString& indexName,
+                               const storage::Bookmark& after, int rowsPerRun,
+                               const std::function<storage::RowVisit(Row&)>& visit) override;
+
+private:
+    std::shared_ptr<Connection> connection_;
+};
+
+} // namespace lv26::engine::pg

@@ -1,0 +1,688 @@
+// The PostgreSQL storage against a private server of its own (tests/pg-test-server.sh):
+// tables, cursors, bookmarks, row locks between connections and processes, the bulk pass,
+// and what the server's absence or loss looks like.
+
+#include "ChildProcess.h"
+#include "engine/Storage.h"
+#include "engine/pg/PgStorage.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <libpq-fe.h>
+#include <unistd.h>
+
+using namespace lv26;
+using namespace lv26::engine;
+using Bookmark = storage::Bookmark;
+using storage::RowVisit;
+using storage::RunsEnd;
+using storage::TableCursor;
+
+namespace {
+
+const QString funcTable = QStringLiteral("Func.DB");
+const QString dadosTable = QStringLiteral("Dados.DB");
+
+// The private server: started in a temporary folder, kept across stops so it can be started
+// again on the same cluster.
+class TestServer {
+public:
+    // Starts it; false with `why` set when PostgreSQL cannot run here (skip) or failed.
+    bool start(QString* why, bool* unavailable) {
+        if (!dir_) {
+            dir_ = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/lv26-pg-XXXXXX"));
+            if (!dir_->isValid())
+                return fail(why, QStringLiteral("no temporary folder"));
+        }
+        process_ = std::make_unique<QProcess>();
+        process_->setProcessChannelMode(QProcess::SeparateChannels);
+        process_->start(QStringLiteral("bash"),
+                        {QStringLiteral(LV26_SOURCE_DIR "/tests/pg-test-server.sh"), dir_->path(),
+                         QStringLiteral("--keep")});
+        QDeadlineTimer deadline(60000);
+        while (!process_->canReadLine() && process_->state() != QProcess::NotRunning &&
+               !deadline.hasExpired())
+            process_->waitForReadyRead(200);
+        if (!process_->canReadLine()) {
+            process_->waitForFinished(5000);
+            *unavailable = process_->exitCode() == 3;
+            return fail(why, QString::fromUtf8(process_->readAllStandardError()).trimmed());
+        }
+        conninfo_ = QString::fromUtf8(process_->readLine()).trimmed();
+        return true;
+    }
+    // Stops it (a fast shutdown: its sessions end), keeping the cluster.
+    void stop() {
+        if (!process_)
+            return;
+        process_->terminate();
+        process_->waitForFinished(30000);
+        process_.reset();
+    }
+    const QString& conninfo() const { return conninfo_; }
+    QString folder() const { return dir_ ? dir_->path() : QString(); }
+    ~TestServer() { stop(); }
+
+private:
+    static bool fail(QString* why, const QString& text) {
+        *why = text;
+        return false;
+    }
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QProcess> process_;
+    QString conninfo_;
+};
+
+// Plain SQL on the server, as another program (or a person with psql) would run it.
+QStringList runSql(const QString& conninfo, const QString& sql) {
+    PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
+    QStringList out;
+    PGresult* r = PQexec(conn, sql.toUtf8().constData());
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+        for (int i = 0; i < PQntuples(r); ++i) {
+            QStringList row;
+            for (int c = 0; c < PQnfields(r); ++c)
+                row << (PQgetisnull(r, i, c) ? QStringLiteral("<null>")
+                                             : QString::fromUtf8(PQgetvalue(r, i, c)));
+            out << row.join(QLatin1Char('|'));
+        }
+    } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        out << QStringLiteral("ERROR: ") + QString::fromUtf8(PQerrorMessage(conn));
+    }
+    PQclear(r);
+    PQfinish(conn);
+    return out;
+}
+
+Row employee(const QVariant& matricula, const QString& nome = QStringLiteral("Ana"),
+             const QVariant& horas = {}) {
+    return {matricula, nome, QStringLiteral("12345678909"), QStringLiteral("F"), 10.5, horas};
+}
+
+Row week(const QVariant& matricula, const QVariant& semana, const QVariant& horas) {
+    return {matricula, semana, horas};
+}
+
+// The message and code of what `work` throws; code 0 and no message when it throws nothing.
+template <typename Work> std::pair<quint16, QString> failureOf(Work&& work) {
+    try {
+        work();
+    } catch (const EEngineError& e) {
+        return {e.code(), e.message()};
+    }
+    return {0, {}};
+}
+
+// Matriculas of every row a cursor reads forward from where it stands.
+QStringList keysForward(TableCursor& cursor, int column = 0) {
+    QStringList keys;
+    Row row;
+    while (cursor.next(row))
+        keys << (row.at(column).isNull() ? QStringLiteral("-") : row.at(column).toString());
+    return keys;
+}
+
+QStringList keysBackward(TableCursor& cursor, int column = 0) {
+    QStringList keys;
+    Row row;
+    while (cursor.prior(row))
+        keys << (row.at(column).isNull() ? QStringLiteral("-") : row.at(column).toString());
+    return keys;
+}
+
+} // namespace
+
+class TestPgStorage : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void createsTablesAsDocumented();
+    void createRefusedWhenATableExists();
+    void missingTableAndIndexAreNamed();
+
+    void appendedRowsReadBackInIndexOrder();
+    void valuesAreConvertedAsWritten();
+    void bookmarksFollowAChangedRowAndMarkADeletedOnesPlace();
+    void rangesOnTheFirstIndexField();
+    void writesRefusedWithTheirMessages();
+    void changeByAnotherConnectionSeenOnTheNextMove();
+
+    void rowLockRefusedToAnotherConnectionUntilReleased();
+    void rowLockDiesWithAKilledProcess();
+
+    void sumByKeyAndWriteRuns();
+    void writeRunsStopsAtALockedRowOrWhereTheVisitorSays();
+
+    void connectionFailuresNameTheServer();
+    void serverStoppedMidSessionThenBack();
+
+private:
+    std::unique_ptr<pg::PgStorage> connect() {
+        return std::make_unique<pg::PgStorage>(server_.conninfo());
+    }
+    void addEmployees(storage::Storage& s, const QList<Row>& rows) {
+        qsizetype i = 0;
+        s.appendRows(funcTable, [&](Row& row) {
+            if (i == rows.size())
+                return false;
+            row = rows.at(i++);
+            return true;
+        });
+    }
+    void addWeeks(storage::Storage& s, const QList<Row>& rows) {
+        qsizetype i = 0;
+        s.appendRows(dadosTable, [&](Row& row) {
+            if (i == rows.size())
+                return false;
+            row = rows.at(i++);
+            return true;
+        });
+    }
+    // Stands `cursor` on the row of `matricula` in `row`.
+    static bool seekKey(TableCursor& cursor, const QString& matricula, Row& row) {
+        cursor.setRange(matricula, matricula);
+        return cursor.next(row);
+    }
+
+    TestServer server_;
+    std::unique_ptr<pg::PgStorage> storage_;
+};
+
+void TestPgStorage::initTestCase() {
+    QString why;
+    bool unavailable = false;
+    if (!server_.start(&why, &unavailable)) {
+        if (unavailable)
+            QSKIP(qPrintable(why));
+        QFAIL(qPrintable(why));
+    }
+}
+
+void TestPgStorage::init() {
+    const QStringList out =
+        runSql(server_.conninfo(),
+               QStringLiteral(
+                   "SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados, other; "
+                   "DROP DOMAIN IF EXISTS currency"));
+    QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
+    storage_ = connect();
+    storage_->createTables();
+}
+
+// ---- Tables -------------------------------------------------------------------------------
+
+void TestPgStorage::createsTablesAsDocumented() {
+    const TableDescription func = storage_->describe(funcTable);
+    QCOMPARE(func.tableName, funcTable);
+    QStringList columns;
+    for (const ColumnInfo& c : func.columns)
+        columns << QStringLiteral("%1 %2 %3").arg(c.name).arg(int(c.type)).arg(c.size);
+    QCOMPARE(columns, QStringList({"matricula 0 5", "nome 0 40", "cpf 0 11", "sexo 0 1",
+                                   "sal_hora 5 0", "horasnomes 2 0"}));
+    QCOMPARE(func.indexes.size(), 1);
+    QCOMPARE(func.indexes[0].name, QStringLiteral("matricula"));
+    QCOMPARE(func.indexes[0].fields, QStringLiteral("matricula"));
+    QVERIFY(func.indexes[0].primary && func.indexes[0].unique);
+
+    const TableDescription dados = storage_->describe(dadosTable);
+    QCOMPARE(dados.columns.size(), 3);
+    QCOMPARE(dados.columns[1].type, ColumnType::Int16);
+    QCOMPARE(dados.columns[2].name, QStringLiteral("horasnasemana"));
+    QCOMPARE(dados.indexes.size(), 1);
+    QCOMPARE(dados.indexes[0].fields, QStringLiteral("matricula;semana"));
+    QVERIFY(!dados.indexes[0].unique);
+
+    // Plain SQL reaches the tables and their columns unquoted.
+    addEmployees(*storage_, {employee("00001")});
+    QCOMPARE(runSql(server_.conninfo(), "SELECT matricula, nome FROM func"),
+             QStringList{"00001|Ana"});
+}
+
+void TestPgStorage::createRefusedWhenATableExists() {
+    runSql(server_.conninfo(), "DROP TABLE func");
+    const auto [code, message] = failureOf([&] { storage_->createTables(); });
+    QCOMPARE(code, codes::TableExists);
+    QCOMPARE(message, QStringLiteral("Table already exists.\nTable: Dados.DB"));
+    // Neither made: func is still missing.
+    QCOMPARE(failureOf([&] { storage_->describe(funcTable); }).first, codes::TableNotFound);
+}
+
+void TestPgStorage::missingTableAndIndexAreNamed() {
+    runSql(server_.conninfo(), "DROP TABLE func");
+    QCOMPARE(failureOf([&] { storage_->describe(funcTable); }),
+             std::make_pair(codes::TableNotFound,
+                            QStringLiteral("Table does not exist.\nTable: Func.DB")));
+    QCOMPARE(failureOf([&] { storage_->open(funcTable, "matricula", OpenMode::ReadWrite); }).first,
+             codes::TableNotFound);
+    QCOMPARE(failureOf([&] { storage_->open("Bad name!.DB", "x", OpenMode::ReadOnly); }).first,
+             codes::TableNotFound);
+    QCOMPARE(
+        failureOf([&] { storage_->open(dadosTable, "semana", OpenMode::ReadOnly); }),
+        std::make_pair(codes::IndexNotFound,
+                       QStringLiteral("Index does not exist.\nTable: Dados.DB\nIndex: semana")));
+    // A table without the row identity column is not one of ours.
+    runSql(server_.conninfo(), "CREATE TABLE other (a integer)");
+    QCOMPARE(
+        failureOf([&] { storage_->describe("Other.DB"); }),
+        std::make_pair(codes::NotATable,
+                       QStringLiteral("The file is not a table or is damaged.\nTable: Other.DB\n"
+                                      "The table has no row identity (WITHOUT ROWID).")));
+}
+
+// ---- Cursors ------------------------------------------------------------------------------
+
+void TestPgStorage::appendedRowsReadBackInIndexOrder() {
+    // Blank keys sort first, ties by identity; text in binary order whatever the server's
+    // collation ("a" after "Z").
+    addEmployees(*storage_, {employee("00003"), employee({}, "Blank one"), employee("a0001"),
+                             employee("Z0001"), employee("00001"), employee({}, "Blank two")});
+    auto cursor = storage_->open(funcTable, "Matricula", OpenMode::ReadWrite);
+    QCOMPARE(keysForward(*cursor), QStringList({"-", "-", "00001", "00003", "Z0001", "a0001"}));
+    QCOMPARE(keysBackward(*cursor), QStringList({"a0001", "Z0001", "00003", "00001", "-", "-"}));
+    Row row;
+    cursor->moveToBof();
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(1).toString(), QStringLiteral("Blank one"));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(1).toString(), QStringLiteral("Blank two"));
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row.at(1).toString(), QStringLiteral("Blank one"));
+    QVERIFY(!cursor->prior(row));
+    QVERIFY(!cursor->bookmark().isValid());
+    cursor->moveToEof();
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("a0001"));
+    QVERIFY(!cursor->next(row));
+    QCOMPARE(cursor->rowCount(), 6);
+
+    // Dados: one employee's weeks in week order, blank weeks first.
+    addWeeks(*storage_, {week("00002", 3, 30), week("00001", 2, 20), week("00002", 1, 10),
+                         week("00002", {}, 5), week("00001", 1, 11)});
+    auto weeks = storage_->open(dadosTable, "matricula", OpenMode::ReadOnly);
+    QCOMPARE(keysForward(*weeks, 2), QStringList({"11", "20", "5", "10", "30"}));
+    QCOMPARE(keysBackward(*weeks, 2), QStringList({"30", "10", "5", "20", "11"}));
+}
+
+void TestPgStorage::valuesAreConvertedAsWritten() {
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    cursor->insertRow({QStringLiteral("000019"), QString(80, u'x'), QString(), QStringLiteral("M"),
+                       12.345678901234567, 160});
+    Row row;
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row.at(0), QVariant(QStringLiteral("00001"))); // cut to its size
+    QCOMPARE(row.at(1).toString().size(), 40);
+    QVERIFY(row.at(2).isNull()); // empty text is blank
+    QCOMPARE(row.at(4).typeId(), QMetaType::Double);
+    QCOMPARE(row.at(4).toDouble(), 12.345678901234567);
+    QCOMPARE(row.at(5), QVariant(160));
+}
+
+void TestPgStorage::bookmarksFollowAChangedRowAndMarkADeletedOnesPlace() {
+    addEmployees(*storage_,
+                 {employee("00001"), employee("00002"), employee("00003"), employee("00004")});
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(cursor->next(row) && cursor->next(row));
+    const storage::Bookmark second = cursor->bookmark();
+    QVERIFY(second.isValid());
+
+    // The row moves to the end of the order: its bookmark follows it.
+    row = employee("00009");
+    cursor->updateCurrent(row); // the cursor stood on 00002
+    cursor->moveToBof();
+    QVERIFY(cursor->gotoBookmark(second));
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00009"));
+    QVERIFY(!cursor->next(row));
+
+    // A deleted row's bookmark stands between its neighbours.
+    cursor->moveToBof();
+    QVERIFY(cursor->next(row) && cursor->next(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00003"));
+    const storage::Bookmark third = cursor->bookmark();
+    cursor->deleteCurrent();
+    QVERIFY(!cursor->bookmark().isValid());
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00004"));
+    QVERIFY(!cursor->gotoBookmark(third));
+    QVERIFY(!cursor->current(row));
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00001"));
+    QVERIFY(!cursor->gotoBookmark(third));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00004"));
+    // A row another program deleted meanwhile: deleting it is no error.
+    runSql(server_.conninfo(), "DELETE FROM func WHERE matricula = '00004'");
+    cursor->deleteCurrent();
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00009"));
+}
+
+void TestPgStorage::rangesOnTheFirstIndexField() {
+    addWeeks(*storage_, {week("00001", 1, 1), week("00002", 2, 22), week("00002", 1, 21),
+                         week("00003", 1, 31), week({}, 1, 90), week("00004", 1, 41)});
+    auto cursor = storage_->open(dadosTable, "matricula", OpenMode::ReadWrite);
+    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00002"));
+    QCOMPARE(keysForward(*cursor, 2), QStringList({"21", "22"}));
+    QCOMPARE(keysBackward(*cursor, 2), QStringList({"22", "21"}));
+    QCOMPARE(cursor->rowCount(), 2);
+    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00003"));
+    QCOMPARE(keysForward(*cursor, 2), QStringList({"21", "22", "31"}));
+    cursor->setRange({}, {});
+    QCOMPARE(keysForward(*cursor, 2), QStringList({"90"}));
+    cursor->setRange({}, QStringLiteral("00001"));
+    QCOMPARE(keysForward(*cursor, 2), QStringList({"90", "1"}));
+    cursor->setRange(QStringLiteral("00005"), QStringLiteral("00009"));
+    QCOMPARE(keysForward(*cursor, 2), QStringList());
+    QCOMPARE(cursor->rowCount(), 0);
+    cursor->clearRange();
+    QCOMPARE(cursor->rowCount(), 6);
+    // A bookmark outside the range in force is not stood on.
+    Row row;
+    cursor->setRange(QStringLiteral("00004"), QStringLiteral("00004"));
+    QVERIFY(cursor->next(row));
+    const storage::Bookmark fourth = cursor->bookmark();
+    cursor->setRange(QStringLiteral("00001"), QStringLiteral("00001"));
+    QVERIFY(!cursor->gotoBookmark(fourth));
+}
+
+void TestPgStorage::writesRefusedWithTheirMessages() {
+    addEmployees(*storage_, {employee("00001"), employee("00002")});
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    QCOMPARE(failureOf([&] { cursor->insertRow(employee("00001")); }),
+             std::make_pair(codes::KeyViolation, QStringLiteral("Key violation.\nTable: Func.DB")));
+    Row row;
+    QVERIFY(seekKey(*cursor, "00002", row));
+    cursor->lockCurrent(row);
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00001")); }).first,
+             codes::KeyViolation);
+    QVERIFY(cursor->hasLock()); // kept, and the stored row too
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00002"));
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00002", "Ana", qint64(1) << 40)); }),
+             std::make_pair(codes::InvalidValue,
+                            QStringLiteral("Value cannot be stored in its column.\nField: "
+                                           "horasnomes\nValue: 1099511627776")));
+    cursor->releaseLock();
+
+    auto weeks = storage_->open(dadosTable, "matricula", OpenMode::ReadWrite);
+    QCOMPARE(failureOf([&] { weeks->insertRow(week("00001", 1, 40000)); }).first,
+             codes::InvalidValue);
+    QCOMPARE(failureOf([&] { weeks->insertRow(week("00001", 1, "many")); }).first,
+             codes::InvalidValue);
+    QCOMPARE(failureOf([&] { weeks->deleteCurrent(); }).first, codes::NoCurrentRecord);
+    QCOMPARE(weeks->rowCount(), 0);
+
+    auto readOnly = storage_->open(funcTable, "matricula", OpenMode::ReadOnly);
+    QVERIFY(readOnly->isReadOnly());
+    QVERIFY(readOnly->next(row));
+    QCOMPARE(failureOf([&] { readOnly->lockCurrent(row); }).first, codes::ReadOnlyTable);
+}
+
+void TestPgStorage::changeByAnotherConnectionSeenOnTheNextMove() {
+    addEmployees(*storage_, {employee("00001", "Ana"), employee("00002", "Bia")});
+    auto other = connect();
+    auto mine = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    auto theirs = other->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(mine->next(row) && mine->next(row));
+    QVERIFY(seekKey(*theirs, "00001", row));
+    theirs->updateCurrent(employee("00001", "Carla"));
+    QVERIFY(mine->prior(row));
+    QCOMPARE(row.at(1).toString(), QStringLiteral("Carla"));
+    theirs->updateCurrent(employee("00001", "Dora"));
+    QVERIFY(mine->current(row));
+    QCOMPARE(row.at(1).toString(), QStringLiteral("Dora"));
+}
+
+// ---- Row locks ----------------------------------------------------------------------------
+
+void TestPgStorage::rowLockRefusedToAnotherConnectionUntilReleased() {
+    addEmployees(*storage_, {employee("00001"), employee("00002")});
+    auto other = connect();
+    auto holder = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    auto sameConnection = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    auto elsewhere = other->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row, theirs;
+    QVERIFY(seekKey(*holder, "00002", row));
+    holder->lockCurrent(row);
+    QVERIFY(holder->hasLock());
+
+    const auto locked = std::make_pair(
+        codes::RecordLocked, QStringLiteral("Record locked by another user.\nTable: Func.DB"));
+    for (TableCursor* cursor : {sameConnection.get(), elsewhere.get()}) {
+        QVERIFY(seekKey(*cursor, "00002", theirs));
+        QCOMPARE(failureOf([&] { cursor->lockCurrent(theirs); }), locked);
+        QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00002", "Other")); }), locked);
+        QCOMPARE(failureOf([&] { cursor->deleteCurrent(); }), locked);
+        QVERIFY(!cursor->hasLock());
+    }
+    // Another row is free.
+    QVERIFY(seekKey(*elsewhere, "00001", theirs));
+    elsewhere->lockCurrent(theirs);
+    elsewhere->releaseLock();
+
+    holder->updateCurrent(employee("00002", "Posted")); // releases
+    QVERIFY(!holder->hasLock());
+    QVERIFY(seekKey(*elsewhere, "00002", theirs));
+    elsewhere->lockCurrent(theirs);
+    QCOMPARE(theirs.at(1).toString(), QStringLiteral("Posted"));
+    elsewhere.reset(); // a closed cursor's lock is gone
+    QVERIFY(seekKey(*sameConnection, "00002", theirs));
+    sameConnection->lockCurrent(theirs);
+}
+
+void TestPgStorage::rowLockDiesWithAKilledProcess() {
+    addEmployees(*storage_, {employee("00001"), employee("00002")});
+    QProcess* child = test::startChildProcess(
+        this, {QStringLiteral("--hold-pg-lock"), server_.conninfo(), QStringLiteral("00002")});
+    QCOMPARE(child->readLine().trimmed(), QByteArray("locked"));
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(seekKey(*cursor, "00002", row));
+    QCOMPARE(failureOf([&] { cursor->lockCurrent(row); }).first, codes::RecordLocked);
+
+    ::kill(pid_t(child->processId()), SIGKILL);
+    QVERIFY(child->waitForFinished(10000));
+    // The server ends the killed program's session when it sees its socket close.
+    QDeadlineTimer deadline(10000);
+    quint16 code = codes::RecordLocked;
+    while (code == codes::RecordLocked && !deadline.hasExpired()) {
+        code = failureOf([&] { cursor->lockCurrent(row); }).first;
+        if (code)
+            QThread::msleep(50);
+    }
+    QCOMPARE(code, quint16(0));
+    cursor->updateCurrent(employee("00002", "After"));
+}
+
+// ---- The bulk pass ------------------------------------------------------------------------
+
+namespace {
+
+// Sets horasnomes from the totals, as the payroll's totals would; stops at `stopAt`.
+std::function<RowVisit(Row&)> totalsVisitor(const storage::KeyTotals& totals,
+                                            const QString& stopAt = {}) {
+    return [&totals, stopAt](Row& row) {
+        if (row.at(0).toString() == stopAt)
+            return RowVisit::Stop;
+        const storage::KeyTotal total = totals.at(row.at(0));
+        if (total.blank)
+            return RowVisit::Keep;
+        row[5] = int(total.sum);
+        return RowVisit::Write;
+    };
+}
+
+} // namespace
+
+void TestPgStorage::sumByKeyAndWriteRuns() {
+    addEmployees(*storage_, {employee("00001"), employee("00002"), employee("00003"),
+                             employee("00004"), employee("00005")});
+    addWeeks(*storage_, {week("00001", 1, 40), week("00001", 2, 35), week("00002", 1, 20),
+                         week("00002", 2, {}), week("00003", 1, 1), week("00005", 1, 2),
+                         week("00005", 2, 3), week("00005", 3, 4)});
+    const storage::KeyTotals totals = storage_->sumByKey(dadosTable, "matricula", "HorasNaSemana");
+    QCOMPARE(totals.entries().size(), std::size_t(4));
+    QCOMPARE(totals.at("00001").sum, 75);
+    QVERIFY(totals.at("00002").blank);
+    QCOMPARE(totals.at("00004").sum, 0); // no weeks
+    QVERIFY(!totals.at("00004").blank);
+    QCOMPARE(totals.at("00005").sum, 9);
+
+    const RunsEnd end = storage_->writeRuns(funcTable, "matricula", {}, 2, totalsVisitor(totals));
+    QCOMPARE(end.how, RunsEnd::How::Finished);
+    QCOMPARE(runSql(server_.conninfo(), "SELECT matricula, horasnomes, nome FROM func ORDER BY 1"),
+             QStringList({"00001|75|Ana", "00002|<null>|Ana", "00003|1|Ana", "00004|0|Ana",
+                          "00005|9|Ana"}));
+}
+
+void TestPgStorage::writeRunsStopsAtALockedRowOrWhereTheVisitorSays() {
+    addEmployees(*storage_, {employee("00001"), employee("00002"), employee("00003"),
+                             employee("00004"), employee("00005")});
+    addWeeks(*storage_, {week("00001", 1, 1), week("00002", 1, 2), week("00003", 1, 3),
+                         week("00004", 1, 4), week("00005", 1, 5)});
+    const storage::KeyTotals totals = storage_->sumByKey(dadosTable, "matricula", "semana");
+
+    // Another program edits 00004: the pass stops there, the rows before it written in runs.
+    auto other = connect();
+    auto editor = other->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(seekKey(*editor, "00004", row));
+    editor->lockCurrent(row);
+    RunsEnd end = storage_->writeRuns(funcTable, "matricula", {}, 2, totalsVisitor(totals));
+    QCOMPARE(end.how, RunsEnd::How::Stopped);
+    QCOMPARE(end.code, codes::RecordLocked);
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    QVERIFY(cursor->gotoBookmark(end.at));
+    QVERIFY(cursor->current(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00004"));
+    QCOMPARE(runSql(server_.conninfo(), "SELECT string_agg(coalesce(horasnomes::text, '-'), ',' "
+                                        "ORDER BY matricula) FROM func"),
+             QStringList{"1,1,1,-,-"});
+
+    // An edit lock of this program's own cursor stops it too.
+    editor->releaseLock();
+    QVERIFY(seekKey(*cursor, "00005", row));
+    cursor->lockCurrent(row);
+    end = storage_->writeRuns(funcTable, "matricula", end.at, 2, totalsVisitor(totals));
+    QCOMPARE(end.code, codes::RecordLocked);
+    cursor->releaseLock();
+
+    // The visitor stops at a row: not written, the pass goes on after it when asked.
+    QVERIFY(seekKey(*cursor, "00003", row));
+    const storage::Bookmark afterThird = cursor->bookmark();
+    end =
+        storage_->writeRuns(funcTable, "matricula", afterThird, 2, totalsVisitor(totals, "00005"));
+    QCOMPARE(end.how, RunsEnd::How::Stopped);
+    QCOMPARE(end.code, quint16(0));
+    end = storage_->writeRuns(funcTable, "matricula", end.at, 2, totalsVisitor(totals));
+    QCOMPARE(end.how, RunsEnd::How::Finished);
+    QCOMPARE(runSql(server_.conninfo(), "SELECT string_agg(coalesce(horasnomes::text, '-'), ',' "
+                                        "ORDER BY matricula) FROM func"),
+             QStringList{"1,1,1,1,-"});
+
+    // A visitor that throws undoes its run and keeps the earlier ones.
+    runSql(server_.conninfo(), "UPDATE func SET horasnomes = NULL");
+    int visited = 0;
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             storage_->writeRuns(funcTable, "matricula", {}, 2, [&](Row& r) {
+                                 if (++visited == 3)
+                                     throw EDatabaseError(QStringLiteral("stop"));
+                                 r[5] = 7;
+                                 return RowVisit::Write;
+                             }));
+    QCOMPARE(runSql(server_.conninfo(), "SELECT string_agg(coalesce(horasnomes::text, '-'), ',' "
+                                        "ORDER BY matricula) FROM func"),
+             QStringList{"7,7,-,-,-"});
+}
+
+// ---- The server's absence and loss --------------------------------------------------------
+
+void TestPgStorage::connectionFailuresNameTheServer() {
+    QTemporaryDir noServer(QStringLiteral("/tmp/lv26-none-XXXXXX"));
+    const auto [downCode, down] = failureOf([&] {
+        pg::PgStorage s("host=" + noServer.path() + " user=lv26 password=secret dbname=lv26");
+    });
+    QCOMPARE(downCode, codes::ServerUnavailable);
+    QVERIFY2(down.startsWith(QStringLiteral("The database server cannot be reached.\n")),
+             qPrintable(down));
+    QVERIFY2(down.contains(noServer.path() + "/.s.PGSQL.5432"), qPrintable(down)); // libpq's text
+    QVERIFY2(down.contains(QStringLiteral("Server: ")), qPrintable(down));
+    QVERIFY2(!down.contains(QStringLiteral("secret")), qPrintable(down));
+
+    const QString wrongDatabase =
+        QString(server_.conninfo()).replace("dbname=postgres", "dbname=nosuch");
+    const auto [dbCode, db] = failureOf([&] { pg::PgStorage s(wrongDatabase); });
+    QCOMPARE(dbCode, codes::ServerUnavailable);
+    QVERIFY2(db.contains(QStringLiteral("database \"nosuch\" does not exist")), qPrintable(db));
+
+    QCOMPARE(failureOf([&] { pg::PgStorage s("postgresql://[bad"); }).first,
+             codes::ServerUnavailable);
+}
+
+void TestPgStorage::serverStoppedMidSessionThenBack() {
+    addEmployees(*storage_, {employee("00001"), employee("00002")});
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(cursor->next(row));
+    cursor->lockCurrent(row);
+
+    server_.stop();
+    const auto [code, message] = failureOf([&] { cursor->next(row); });
+    QCOMPARE(code, codes::ServerUnavailable);
+    QVERIFY2(message.startsWith(QStringLiteral("The database server cannot be reached.")),
+             qPrintable(message));
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00001", "Lost")); }).first,
+             codes::ServerUnavailable);
+    QCOMPARE(failureOf([&] { storage_->describe(funcTable); }).first, codes::ServerUnavailable);
+
+    QString why;
+    bool unavailable = false;
+    QVERIFY2(server_.start(&why, &unavailable), qPrintable(why));
+    // The session is made again; the lock died with the old one and is taken anew by the post.
+    QVERIFY(cursor->current(row));
+    QVERIFY(!cursor->hasLock());
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00001"));
+    cursor->updateCurrent(employee("00001", "Back"));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), QStringLiteral("00002"));
+    QCOMPARE(runSql(server_.conninfo(), "SELECT nome FROM func WHERE matricula = '00001'"),
+             QStringList{"Back"});
+}
+
+// Child side of rowLockDiesWithAKilledProcess: holds the row lock of `matricula`.
+static int holdPgRowLock(const QString& conninfo, const QString& matricula) {
+    pg::PgStorage storage(conninfo);
+    auto cursor = storage.open(funcTable, "matricula", OpenMode::ReadWrite);
+    cursor->setRange(matricula, matricula);
+    Row row;
+    if (!cursor->next(row))
+        return 1;
+    cursor->lockCurrent(row);
+    std::puts("locked");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--hold-pg-lock"))
+        return holdPgRowLock(args.value(2), args.value(3));
+    TestPgStorage test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pgstorage.moc"
