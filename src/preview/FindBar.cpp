@@ -102,6 +102,7 @@ void TFindBar::findNext(bool forward) {
         preview_->setPageNumber(page);
         const int count = int(matches.size());
         preview_->image()->setHighlights(std::move(matches));
+        preview_->scrollToHighlight();
         lastText_ = text;
         lastPage_ = page;
         showStatus(true, page, count, finished ? 0 : pages);

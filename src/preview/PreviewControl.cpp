@@ -90,23 +90,26 @@ void TPreviewImage::paintEvent(QPaintEvent*) {
     paintHighlights(p);
 }
 
-void TPreviewImage::paintHighlights(QPainter& p) const {
-    const std::optional<EmfHeaderInfo> header =
-        highlights_.empty() ? std::nullopt : readEmfHeader(*picture_);
+std::optional<QRectF> TPreviewImage::imageArea(const QRectF& pictureBox) const {
+    const std::optional<EmfHeaderInfo> header = picture_ ? readEmfHeader(*picture_) : std::nullopt;
     if (!header)
-        return;
+        return std::nullopt;
     // The page picture fills the whole image, its frame stretched over it.
     const QRectF frame = header->framePx();
     if (!(frame.width() > 0 && frame.height() > 0))
-        return;
+        return std::nullopt;
     const double sx = width() / frame.width(), sy = height() / frame.height();
+    return QRectF((pictureBox.left() - frame.left()) * sx, (pictureBox.top() - frame.top()) * sy,
+                  pictureBox.width() * sx, pictureBox.height() * sy);
+}
+
+void TPreviewImage::paintHighlights(QPainter& p) const {
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(230, 120, 0), 2));
     for (const QRectF& box : highlights_) {
-        p.drawRect(QRectF((box.left() - frame.left()) * sx, (box.top() - frame.top()) * sy,
-                          box.width() * sx, box.height() * sy)
-                       .adjusted(-2, -1, 2, 1));
+        if (const std::optional<QRectF> area = imageArea(box))
+            p.drawRect(area->adjusted(-2, -1, 2, 1));
     }
 }
 
@@ -235,6 +238,24 @@ void TPreviewControl::layoutImage() {
     verticalScrollBar()->setValue(0);
     image_->zoom_ = zoom_;
     placeImage();
+}
+
+void TPreviewControl::scrollToHighlight() {
+    const std::optional<QRectF> area = image_->highlights().empty()
+                                           ? std::nullopt
+                                           : image_->imageArea(image_->highlights().front());
+    if (!area)
+        return;
+    const QSize client = viewport()->size();
+    const QRect box = area->toAlignedRect().adjusted(-8, -8, 8, 8);
+    auto follow = [](QScrollBar* bar, int from, int to, int visible) {
+        if (from < bar->value())
+            bar->setValue(from);
+        else if (to > bar->value() + visible)
+            bar->setValue(to - visible);
+    };
+    follow(horizontalScrollBar(), box.left(), box.right(), client.width());
+    follow(verticalScrollBar(), box.top(), box.bottom(), client.height());
 }
 
 void TPreviewControl::followPageSize() {

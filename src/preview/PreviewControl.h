@@ -44,6 +44,9 @@ public:
     // is released; the find bar marks its matches with them.
     void setHighlights(std::vector<QRectF> boxes);
     const std::vector<QRectF>& highlights() const { return highlights_; }
+    // Where a rectangle of the held page's picture (its device pixels) lies in the image, in
+    // the image's pixels; none without a page or a usable frame.
+    std::optional<QRectF> imageArea(const QRectF& pictureBox) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -93,6 +96,8 @@ public:
     void zoomToWidth();
     // Sizes and places the image for the current zoom; scroll positions return to 0.
     void layoutImage();
+    // Scrolls as little as needed for the first outline of the image to be in view.
+    void scrollToHighlight();
 
     TPreviewImage* image() const { return image_; }
     // The size the page is laid out for, tenths of a millimetre: the shown page's own size

@@ -10,6 +10,7 @@
 #include "report/emf/EmfTextSearch.h"
 
 #include <QLineEdit>
+#include <QScrollBar>
 #include <map>
 #include <set>
 
@@ -58,6 +59,18 @@ void findText(const QString& text) {
     typeKey(Qt::Key_F, Qt::ControlModifier);
     typeText(text);
     typeKey(Qt::Key_Return);
+}
+
+// The first outline lies within the visible part of the preview.
+bool outlineInView(TPreviewControl* preview) {
+    const auto& boxes = preview->image()->highlights();
+    const std::optional<QRectF> area =
+        boxes.empty() ? std::nullopt : preview->image()->imageArea(boxes.front());
+    if (!area)
+        return false;
+    const QRect shown(preview->image()->mapTo(preview->viewport(), area->topLeft().toPoint()),
+                      area->size().toSize());
+    return preview->viewport()->rect().contains(shown);
 }
 
 bool outlinesHold(TPreviewControl* preview, const QString& text) {
@@ -114,6 +127,8 @@ private Q_SLOTS:
             QVERIFY(outlinesHold(preview, onThree));
             QCOMPARE(bar->statusText(), QStringLiteral("Page 3: 1 found"));
             QCOMPARE(form->statusText(), QStringLiteral("Page 3 of %1").arg(last));
+            if (const QString dir = qEnvironmentVariable("LV26_SHOT_DIR"); !dir.isEmpty())
+                form->grab().save(QDir(dir).filePath(QStringLiteral("find-page-3.png")));
 
             findText(onLast);
             QCOMPARE(preview->PageNumber(), last);
@@ -163,9 +178,13 @@ private Q_SLOTS:
             typeKey(Qt::Key_F3); // the only page holding it: stays
             QCOMPARE(preview->PageNumber(), 1);
 
-            // "Página" is on every page's foot.
+            // "Página" is on every page's foot, below the part of the page in view: the
+            // preview scrolls down to it.
+            QVERIFY(preview->verticalScrollBar()->maximum() > 0);
             findText(QStringLiteral("pagina"));
             QCOMPARE(preview->PageNumber(), 1); // the current page first
+            QVERIFY(preview->verticalScrollBar()->value() > 0);
+            QVERIFY(outlineInView(preview));
             typeKey(Qt::Key_F3);
             QCOMPARE(preview->PageNumber(), 2);
             typeKey(Qt::Key_F3, Qt::ShiftModifier);
@@ -173,6 +192,7 @@ private Q_SLOTS:
             typeKey(Qt::Key_F3, Qt::ShiftModifier); // back round to the last
             QCOMPARE(preview->PageNumber(), last);
             QVERIFY(outlinesHold(preview, QStringLiteral("pagina")));
+            QVERIFY(outlineInView(preview));
         });
     }
 
