@@ -79,9 +79,11 @@ public:
         percent_ = pages_ = 0;
     }
     void show(int percent, int pages) {
-        percent_ = qBound(0, percent, 100);
+        percent = qBound(0, percent, 100);
+        const bool changed = !drawn_ || percent != percent_ || pages != pages_;
+        percent_ = percent;
         pages_ = pages;
-        if (!shown_)
+        if (!shown_ || !changed)
             return;
         const int filled = percent_ * kWidth / 100;
         const double seconds = std::max(clock_.elapsed(), qint64(1)) / 1000.0;
@@ -221,7 +223,9 @@ private:
         printer.setProgressReceiver(&bar_);
         bar_.restart();
         outputs.begin(c_.text);
+        current_ = &printer;
         report.ExportText(filter, printer);
+        current_ = nullptr;
         bar_.finish();
         // A text run stores no page: only a cancelled one stays busy.
         checkInterrupted();

@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace lv26;
 using namespace lv26::test;
@@ -53,6 +56,31 @@ QByteArray withoutDate(QByteArray qrp) {
     if (qrp.size() >= 20)
         qrp.replace(12, 8, QByteArray(8, '\0'));
     return qrp;
+}
+
+// Runs lv26-report in `dir` with its standard error on a terminal (a pseudo-terminal this test
+// holds); what it wrote there.
+QString runOnTerminal(const QStringList& args, const QString& dir) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        return QStringLiteral("(no pseudo-terminal)");
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setStandardErrorFile(QString::fromLocal8Bit(ptsname(master)));
+    p.start(QStringLiteral(LV26_REPORT_EXE), args);
+    QByteArray seen;
+    const auto drain = [&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(master, buffer, sizeof buffer)) > 0)
+            seen.append(buffer, n);
+    };
+    while (!p.waitForFinished(20))
+        drain();
+    drain();
+    ::close(master);
+    return QString::fromUtf8(seen);
 }
 
 } // namespace
@@ -201,6 +229,21 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err, QStringLiteral("Metafile is not valid\n"));
         QVERIFY(QDir(empty.filePath(QStringLiteral("bad"))).isEmpty());
+    }
+
+    void progressShowsOnATerminalOnly() {
+        PayrollFixture f(employees(200));
+        const QString shown =
+            runOnTerminal({QStringLiteral("--pdf"), QStringLiteral("a.pdf")}, f.path(QString()));
+        QVERIFY2(shown.contains(u'\r') && shown.contains(u"100% ") &&
+                     shown.contains(QRegularExpression(
+                         QStringLiteral("\\] +100% [0-9]+ pages, [0-9.]+ pages/s"))),
+                 qPrintable(shown));
+        QVERIFY(shown.endsWith(u'\n'));
+        QCOMPARE(runOnTerminal(
+                     {QStringLiteral("--quiet"), QStringLiteral("--pdf"), QStringLiteral("b.pdf")},
+                     f.path(QString())),
+                 QString());
     }
 
     void runsWithoutAnyDisplay() {
