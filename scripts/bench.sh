@@ -18,3 +18,4 @@ cd "$work"
 "$top/build/bench/data/bench_Data" totalhoras 100000
 "$top/build/bench/report/bench_Preview" 100000 --first-page-only
 "$top/build/bench/report/bench_Play"
+"$top/build/bench/report/bench_Export" 100000
