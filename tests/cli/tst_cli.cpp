@@ -246,6 +246,43 @@ private Q_SLOTS:
                  QString());
     }
 
+    void totalsRunFirstAndStopOnTheirFirstError() {
+        PayrollFixture f(employees(2));
+        qsizetype next = 0;
+        const QList<engine::Row> weeks = {{"00001", 1, 10}, {"00001", 2, 12}, {"00002", 1, 7}};
+        engine::appendRows(QStringLiteral("Dados.DB"), [&](engine::Row& row) {
+            if (next == weeks.size())
+                return false;
+            row = weeks[next++];
+            return true;
+        });
+        Result r = runReport(
+            {QStringLiteral("--totals"), QStringLiteral("--csv"), QStringLiteral("month.csv")},
+            f.path(QString()));
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = contents(f.path(QStringLiteral("month.csv"))).split('\n');
+        QCOMPARE(lines[1], QByteArray("00001,Func1,12345678909,F,10,22,220.00"));
+        QCOMPARE(lines[2], QByteArray("00002,Func2,12345678909,F,10,7,70.00"));
+
+        // An employee whose Sexo is blank stops the totals: their message, nothing written.
+        engine::appendRows(QStringLiteral("Func.DB"), [done = false](engine::Row& row) mutable {
+            row = {QStringLiteral("00000"),
+                   QStringLiteral("Sem sexo"),
+                   QVariant(),
+                   QVariant(),
+                   10.0,
+                   QVariant()};
+            return !std::exchange(done, true);
+        });
+        r = runReport({QStringLiteral("--totals"), QStringLiteral("--pdf"), QStringLiteral("a.pdf"),
+                       QStringLiteral("--csv"), QStringLiteral("again.csv")},
+                      f.path(QString()));
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err, QStringLiteral("Field 'Sexo' must have a value\n"));
+        QVERIFY(!QFile::exists(f.path(QStringLiteral("a.pdf"))));
+        QVERIFY(!QFile::exists(f.path(QStringLiteral("again.csv"))));
+    }
+
     void runsWithoutAnyDisplay() {
         PayrollFixture f(employees(3));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
