@@ -165,6 +165,7 @@ private Q_SLOTS:
 
     void connectionFailuresNameTheServer();
     void serverStoppedMidSessionThenBack();
+    void postAfterARestartTakesTheLockAnew();
 
 private:
     std::unique_ptr<pg::PgStorage> connect() {
@@ -659,6 +660,36 @@ void TestPgStorage::serverStoppedMidSessionThenBack() {
     QCOMPARE(row.at(0).toString(), QStringLiteral("00002"));
     QCOMPARE(runSql(server_.conninfo(), "SELECT nome FROM func WHERE matricula = '00001'"),
              QStringList{"Back"});
+}
+
+// The edit's lock died with the old session: the post after the restart must take it again,
+// and be refused while another workstation has the row meanwhile.
+void TestPgStorage::postAfterARestartTakesTheLockAnew() {
+    addEmployees(*storage_, {employee("00001")});
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    QVERIFY(cursor->next(row));
+    cursor->lockCurrent(row);
+
+    server_.stop();
+    QString why;
+    bool unavailable = false;
+    QVERIFY2(server_.start(&why, &unavailable), qPrintable(why));
+    auto other = connect();
+    auto theirs = other->open(funcTable, "matricula", OpenMode::ReadWrite);
+    QVERIFY(theirs->next(row));
+    theirs->lockCurrent(row);
+
+    // The first statement on the old connection finds it lost; the post is not made.
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00001", "Mine")); }).first,
+             codes::ServerUnavailable);
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00001", "Mine")); }).first,
+             codes::RecordLocked);
+    QVERIFY(!cursor->hasLock());
+    QCOMPARE(runSql(server_.conninfo(), "SELECT nome FROM func"), QStringList{"Ana"});
+    theirs->updateCurrent(employee("00001", "Theirs"));
+    cursor->updateCurrent(employee("00001", "Mine"));
+    QCOMPARE(runSql(server_.conninfo(), "SELECT nome FROM func"), QStringList{"Mine"});
 }
 
 // Child side of rowLockDiesWithAKilledProcess: holds the row lock of `matricula`.

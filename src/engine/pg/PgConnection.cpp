@@ -107,6 +107,9 @@ void Connection::connect() {
         raise(codes::OutOfMemory);
     if (PQstatus(conn_) != CONNECTION_OK)
         failConnection(libpqText(PQerrorMessage(conn_)));
+    // The server's notices (an unlock of a lock a lost session held...) are not the user's.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     // Keyset reads rely on a UNION ALL keeping its branches' order, which a parallel plan
     // would not; a statement waiting on a row another session writes gives up as "busy".
     PGresult* set = PQexec(conn_, "SET max_parallel_workers_per_gather = 0; "

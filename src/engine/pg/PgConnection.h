@@ -65,6 +65,9 @@ public:
     // Sends `text` in COPY FROM STDIN form after `copySql` started it; one call per batch.
     void copy(const QString& copySql, const QByteArray& text, const QString& tableName);
 
+    // Makes the connection again when a statement found it lost, so that generation() tells
+    // whether the session's locks survive. Throws ServerUnavailable when it cannot.
+    void reconnectIfLost() { ensureConnected(); }
     // Changes each time the session is made again; locks taken in an older one are gone.
     quint64 generation() const { return generation_; }
     QString serverName() const { return serverName_; }

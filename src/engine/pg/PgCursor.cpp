@@ -129,6 +129,9 @@ bool PgCursor::hasLock() const {
 }
 
 bool PgCursor::tryLock() {
+    // A session found lost took its locks with it: the lock must be taken anew, never
+    // assumed, before a write on the new session.
+    connection_->reconnectIfLost();
     const LockKey key = lockKey();
     if (hasLock() && lockedKey_ == key)
         return true;

@@ -18,6 +18,8 @@ public:
     PgCursor(std::shared_ptr<Connection> connection, PgTable table, const QString& indexName,
              bool readOnly);
     ~PgCursor() override;
+    PgCursor(const PgCursor&) = delete;
+    PgCursor& operator=(const PgCursor&) = delete;
 
     const TableDescription& description() const override { return table_.description; }
     bool isReadOnly() const override { return readOnly_; }
