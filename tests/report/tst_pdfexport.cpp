@@ -117,6 +117,21 @@ private Q_SLOTS:
                      qPrintable(QString::number(QFileInfo(file).size())));
     }
 
+    void loadedReportFileGivesItsPages() {
+        PayrollFixture f(employees(40)); // two pages
+        Pages pages(f.report());
+        const QString qrp = f.path(QStringLiteral("listing.qrp"));
+        pages.printer.Save(qrp);
+        TReportPrinter loaded(letterPrinter());
+        loaded.Load(qrp);
+        const QString file = f.path(QStringLiteral("loaded.pdf"));
+        QVERIFY(writePdf(loaded, file));
+        const QString info = poppler(QStringLiteral("pdfinfo"), {file});
+        QCOMPARE(infoField(info, QStringLiteral("Pages")), QStringLiteral("2"));
+        QVERIFY(
+            poppler(QStringLiteral("pdftotext"), {file, QStringLiteral("-")}).contains(u"Func40"));
+    }
+
     void a4PagesGiveA4Sheets() {
         PayrollFixture f(employees(3));
         f.report().Page.setPaperSize(TPaperSize::A4);
