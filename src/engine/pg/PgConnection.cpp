@@ -106,7 +106,7 @@ void Connection::connect() {
     if (!conn_)
         raise(codes::OutOfMemory);
     if (PQstatus(conn_) != CONNECTION_OK)
-        failConnection(libpqText(PQerrorMessage(conn_)));
+        abandon();
     // The server's notices (an unlock of a lock a lost session held...) are not the user's.
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
@@ -117,9 +117,16 @@ void Connection::connect() {
     const bool ok = PQresultStatus(set) == PGRES_COMMAND_OK;
     PQclear(set);
     if (!ok)
-        failConnection(libpqText(PQerrorMessage(conn_)));
+        abandon();
     ++generation_;
     claims_.clear();
+}
+
+void Connection::abandon() {
+    const QString text = libpqText(PQerrorMessage(conn_));
+    PQfinish(conn_);
+    conn_ = nullptr;
+    failConnection(text);
 }
 
 void Connection::ensureConnected() {

@@ -81,6 +81,8 @@ public:
 private:
     void connect();
     void ensureConnected();
+    // Closes a connection that failed to start and throws ServerUnavailable with its message.
+    [[noreturn]] void abandon();
     [[noreturn]] void failConnection(const QString& libpqMessage);
     [[noreturn]] void failStatement(pg_result* result, const QString& tableName);
 
