@@ -19,11 +19,13 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSocketNotifier>
+#include <QTemporaryFile>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lv26;
@@ -130,18 +132,32 @@ private:
 
 class Interrupted {};
 
-// Files this run is writing: removed unless they were finished.
-class OutputFiles {
+// An output written under a temporary name beside its target and renamed over it only once
+// finished: an interrupted or failed run removes what it wrote and leaves an older file of the
+// target's name as it was.
+class StagedFile {
 public:
-    ~OutputFiles() {
-        for (const QString& file : std::as_const(unfinished_))
-            QFile::remove(file);
+    explicit StagedFile(const QString& target) : target_(target), temp_(target + u".XXXXXX") {
+        if (!temp_.open())
+            throw Error(msg(Message::CannotCreateFile, {target}));
+        temp_.close();
     }
-    void begin(const QString& file) { unfinished_ << file; }
-    void done(const QString& file) { unfinished_.removeAll(file); }
+    const QString& target() const { return target_; }
+    QString path() const { return temp_.fileName(); }
+    // Gives the file the permissions a new file gets and puts it in the target's place.
+    void commit() {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const QByteArray path = QFile::encodeName(temp_.fileName());
+        if (::chmod(path.constData(), 0666 & ~mask) != 0 ||
+            ::rename(path.constData(), QFile::encodeName(target_).constData()) != 0)
+            throw Error(msg(Message::CannotCreateFile, {target_}));
+        temp_.setAutoRemove(false);
+    }
 
 private:
-    QStringList unfinished_;
+    QString target_;
+    QTemporaryFile temp_;
 };
 
 PrinterInfo paperPrinter(Paper paper) {
@@ -207,22 +223,19 @@ public:
             writePng(printer);
     }
 
-    OutputFiles outputs;
-
 private:
     void writeCsv() {
-        outputs.begin(c_.csv);
+        // Written beside its target and renamed at the end, by the export itself.
         if (!writeMonthCsv(c_.csv, QStringLiteral("Func.DB"), isInterrupted))
             throw Interrupted();
-        outputs.done(c_.csv);
     }
 
     void writeText(TReport& report) {
-        TTextExportFilter filter(c_.text);
+        StagedFile file(c_.text);
+        TTextExportFilter filter(file.path());
         TReportPrinter printer;
         printer.setProgressReceiver(&bar_);
         bar_.restart();
-        outputs.begin(c_.text);
         current_ = &printer;
         report.ExportText(filter, printer);
         current_ = nullptr;
@@ -231,7 +244,8 @@ private:
         checkInterrupted();
         if (printer.Status() != TPrinterStatus::Finished)
             throw Interrupted();
-        outputs.done(c_.text);
+        filter.Finish();
+        file.commit();
     }
 
     void generate(TReport& report, TReportPrinter& printer) {
@@ -253,10 +267,10 @@ private:
     }
 
     void writeQrp(TReportPrinter& printer) {
-        outputs.begin(c_.qrp);
-        printer.Save(c_.qrp);
+        StagedFile file(c_.qrp);
+        printer.Save(file.path());
         checkInterrupted();
-        outputs.done(c_.qrp);
+        file.commit();
     }
 
     ExportProgress pageProgress(const TReportPrinter& printer) {

@@ -295,15 +295,26 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(f.path(QStringLiteral("a.pdf"))));
     }
 
+    void ctrlCRemovesTheFilesNotFinished_data() {
+        QTest::addColumn<QStringList>("outputs");
+        QTest::newRow("pages") << QStringList{"--qrp", "out.qrp", "--pdf", "out.pdf"};
+        QTest::newRow("text") << QStringList{"--text", "out.txt"};
+    }
     void ctrlCRemovesTheFilesNotFinished() {
+        QFETCH(QStringList, outputs);
         PayrollFixture f(employees(20000));
+        // A file of an output's name from an earlier run stays as it was.
+        const QString older = f.path(outputs[1]);
+        QFile file(older);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("older");
+        file.close();
         QProcess p;
         p.setWorkingDirectory(f.path(QString()));
         p.start(QStringLiteral(LV26_REPORT_EXE),
-                {QStringLiteral("--csv"), QStringLiteral("month.csv"), QStringLiteral("--qrp"),
-                 QStringLiteral("out.qrp"), QStringLiteral("--pdf"), QStringLiteral("out.pdf")});
+                QStringList{QStringLiteral("--csv"), QStringLiteral("month.csv")} + outputs);
         QVERIFY(p.waitForStarted());
-        // The CSV comes first and quickly; the pages take much longer.
+        // The CSV comes first and quickly; the other outputs take much longer.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(f.path(QStringLiteral("month.csv"))), 60000);
         ::kill(pid_t(p.processId()), SIGINT);
         QVERIFY(p.waitForFinished(60000));
@@ -312,7 +323,8 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QStringLiteral("Interrupted\n"));
         QVERIFY(QFile::exists(f.path(QStringLiteral("month.csv"))));
         QCOMPARE(QDir(f.path(QString())).entryList({QStringLiteral("out*")}, QDir::Files),
-                 QStringList());
+                 QStringList{outputs[1]});
+        QCOMPARE(contents(older), QByteArray("older"));
     }
 };
 
