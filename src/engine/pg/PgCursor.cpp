@@ -193,8 +193,8 @@ void PgCursor::updateCurrent(const Row& row) {
         raiseLocked();
     Params params = rowParams(row);
     QStringList sets;
-    for (int i = 0; i < table_.columnNames.size(); ++i)
-        sets << table_.columnNames.at(i) + QStringLiteral(" = $") + QString::number(i + 1);
+    for (int i = 0; i < table_.columnSql.size(); ++i)
+        sets << table_.columnSql.at(i) + QStringLiteral(" = $") + QString::number(i + 1);
     params.push_back(QByteArray::number(at_.rowId()));
     const Result r = connection_->exec(
         QStringLiteral("UPDATE ") + table_.serverName + QStringLiteral(" SET ") +
@@ -219,7 +219,7 @@ void PgCursor::insertRow(const Row& row) {
         placeholders << QStringLiteral("$") + QString::number(i + 1);
     const Result r = connection_->exec(
         QStringLiteral("INSERT INTO ") + table_.serverName + QStringLiteral(" (") +
-            table_.columnNames.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
+            table_.columnSql.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
             placeholders.join(QStringLiteral(", ")) + QStringLiteral(") RETURNING ") +
             query_.selectList(),
         params, table_.tableName);

@@ -117,7 +117,7 @@ void PgStorage::appendRows(const QString& tableName, const std::function<bool(Ro
     Connection& c = *connection_;
     const PgTable table = describeTable(c, tableName);
     const QString copySql = QStringLiteral("COPY ") + table.serverName + QStringLiteral(" (") +
-                            table.columnNames.join(QStringLiteral(", ")) +
+                            table.columnSql.join(QStringLiteral(", ")) +
                             QStringLiteral(") FROM STDIN");
     const auto& columns = table.description.columns;
     inTransaction(c, [&] {
@@ -194,8 +194,8 @@ void writeRun(Connection& c, const PgTable& table, const QList<int>& keyColumns,
         sources << QStringLiteral("$%1::%2[]")
                        .arg(params.size())
                        .arg(table.description.columns.at(i).declaredType);
-        names << table.columnNames.at(i);
-        sets << table.columnNames.at(i) + QStringLiteral(" = v.") + table.columnNames.at(i);
+        names << table.columnSql.at(i);
+        sets << table.columnSql.at(i) + QStringLiteral(" = v.") + table.columnSql.at(i);
     }
     if (sets.isEmpty())
         return;
@@ -213,8 +213,8 @@ storage::KeyTotals PgStorage::sumByKey(const QString& tableName, const QString& 
     Connection& c = *connection_;
     const PgTable table = describeTable(c, tableName);
     const KeysetQuery query(table, indexName);
-    const QString key = table.columnNames.at(query.keyColumns().first());
-    const QString value = table.columnNames.at(columnIndex(table, column));
+    const QString key = table.columnSql.at(query.keyColumns().first());
+    const QString value = table.columnSql.at(columnIndex(table, column));
     const Result r = c.exec(QStringLiteral("SELECT %1, sum(%2), bool_or(%2 IS NULL) FROM %3 "
                                            "GROUP BY %1 ORDER BY %1 NULLS FIRST")
                                 .arg(key, value, table.serverName),

@@ -14,6 +14,11 @@ QString serverTableName(const QString& tableName) {
     return identifier.match(name).hasMatch() ? name : QString();
 }
 
+QString quotedIdentifier(const QString& name) {
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
 namespace {
 
 // Column families from the server's type names (format_type), as docs/storage.md lists them.
@@ -56,6 +61,7 @@ void readColumns(Connection& c, PgTable& table) {
             continue;
         }
         table.columnNames << name;
+        table.columnSql << quotedIdentifier(name);
         table.description.columns << columnInfo(name, r.text(i, 1));
     }
     if (!hasRowId)
@@ -107,7 +113,7 @@ void readIndexes(Connection& c, PgTable& table) {
                {QByteArray::number(table.oid)}, table.tableName);
     for (int i = 0; i < r.rows(); ++i) {
         IndexInfo info = indexInfo(table, names, r, i);
-        if (!info.fields.isEmpty()) // the row identity's own key
+        if (!info.fields.isEmpty() || info.expression) // else the row identity's own key
             table.description.indexes << info;
     }
 }
@@ -226,8 +232,14 @@ KeysetQuery::KeysetQuery(const PgTable& table, const QString& indexName) : table
     if (index->descending || index->expression)
         raise(codes::IndexNotUsable, {msg(Message::EngineAtTable, {table.tableName}),
                                       msg(Message::EngineAtIndex, {indexName})});
-    for (const QString& field : index->fields.split(QLatin1Char(';')))
-        keyColumns_ << int(table.columnNames.indexOf(field));
+    for (const QString& field : index->fields.split(QLatin1Char(';'))) {
+        const int column = int(table.columnNames.indexOf(field));
+        // A key part that is no column of the row (the identity itself) cannot be sought.
+        if (column < 0)
+            raise(codes::IndexNotUsable, {msg(Message::EngineAtTable, {table.tableName}),
+                                          msg(Message::EngineAtIndex, {indexName})});
+        keyColumns_ << column;
+    }
 }
 
 void KeysetQuery::setRange(const QVariant& low, const QVariant& high) {
@@ -243,7 +255,7 @@ void KeysetQuery::clearRange() {
 
 QString KeysetQuery::selectList() const {
     QStringList names{QLatin1String(rowIdColumn)};
-    names << table_.columnNames;
+    names << table_.columnSql;
     return names.join(QStringLiteral(", "));
 }
 
@@ -251,7 +263,7 @@ QString KeysetQuery::rangeCondition(Builder& b) const {
     if (!hasRange_)
         return QStringLiteral("TRUE");
     const ColumnInfo& column = table_.description.columns.at(keyColumns_.first());
-    const QString field = table_.columnNames.at(keyColumns_.first());
+    const QString field = table_.columnSql.at(keyColumns_.first());
     const auto low = parameterFor(column, low_);
     const auto high = parameterFor(column, high_);
     if (!low && !high)
@@ -291,7 +303,7 @@ std::pair<QString, Params> KeysetQuery::seek(const storage::Bookmark& from, bool
     const QString range = rangeCondition(b);
     QStringList fields;
     for (int column : keyColumns_)
-        fields << table_.columnNames.at(column);
+        fields << table_.columnSql.at(column);
     const QString head = QStringLiteral("(SELECT ") + selectList() + QStringLiteral(" FROM ") +
                          table_.serverName + QStringLiteral(" WHERE ") + range;
     const QString tail = QStringLiteral(" LIMIT %1)").arg(limit);

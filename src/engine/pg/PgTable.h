@@ -19,7 +19,11 @@ struct PgTable {
     bool writable = false; // the session may update the table
     TableDescription description;
     QList<QString> columnNames; // the server's names, in the order of the description
+    QList<QString> columnSql;   // the same names quoted for statements
 };
+
+// `name` as a quoted SQL identifier: a name from the catalog is data, never SQL.
+QString quotedIdentifier(const QString& name);
 
 // The server's name for `tableName`: its base name, lower case ("Func.DB" -> "func"). Empty
 // when that is not a plain identifier.
