@@ -160,6 +160,7 @@ private Q_SLOTS:
 
     void rowLockRefusedToAnotherConnectionUntilReleased();
     void rowLockDiesWithAKilledProcess();
+    void twoProcessesPostingAtOnceLoseNothing();
 
     void sumByKeyAndWriteRuns();
     void writeRunsStopsAtALockedRowOrWhereTheVisitorSays();
@@ -550,6 +551,24 @@ void TestPgStorage::rowLockDiesWithAKilledProcess() {
     cursor->updateCurrent(employee("00002", "After"));
 }
 
+// Two programs add 1 to the same employees' hours, each edit a read under the row lock and a
+// post, retrying while the other holds the row: every addition arrives.
+void TestPgStorage::twoProcessesPostingAtOnceLoseNothing() {
+    QList<Row> rows;
+    for (int i = 1; i <= 10; ++i)
+        rows << employee(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')), "Ana", 0);
+    addEmployees(*storage_, rows);
+    const QStringList args{QStringLiteral("--add-hours"), server_.conninfo(), QStringLiteral("15")};
+    QProcess* first = test::startChildProcess(this, args);
+    QProcess* second = test::startChildProcess(this, args);
+    for (QProcess* child : {first, second}) {
+        QVERIFY(child->waitForFinished(120000));
+        QCOMPARE(child->exitCode(), 0);
+    }
+    QCOMPARE(runSql(server_.conninfo(), "SELECT count(*) FROM func WHERE horasnomes = 30"),
+             QStringList{"10"});
+}
+
 // ---- The bulk pass ------------------------------------------------------------------------
 
 namespace {
@@ -750,11 +769,41 @@ static int holdPgRowLock(const QString& conninfo, const QString& matricula) {
         ::pause();
 }
 
+// Child side of twoProcessesPostingAtOnceLoseNothing: adds 1 to every employee's hours
+// `rounds` times, each as an edit (lock, read, post), retrying a row while it is locked.
+static int addHours(const QString& conninfo, int rounds) {
+    pg::PgStorage storage(conninfo);
+    auto cursor = storage.open(funcTable, "matricula", OpenMode::ReadWrite);
+    std::puts("started");
+    std::fflush(stdout);
+    for (int round = 0; round < rounds; ++round) {
+        cursor->moveToBof();
+        Row row;
+        while (cursor->next(row)) {
+            for (;;) {
+                try {
+                    cursor->lockCurrent(row);
+                    break;
+                } catch (const EEngineError& e) {
+                    if (e.code() != codes::RecordLocked)
+                        throw;
+                    QThread::usleep(500);
+                }
+            }
+            row[5] = row.at(5).toInt() + 1;
+            cursor->updateCurrent(row);
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.value(1) == QLatin1String("--hold-pg-lock"))
         return holdPgRowLock(args.value(2), args.value(3));
+    if (args.value(1) == QLatin1String("--add-hours"))
+        return addHours(args.value(2), args.value(3).toInt());
     TestPgStorage test;
     return QTest::qExec(&test, argc, argv);
 }
