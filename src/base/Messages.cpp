@@ -152,7 +152,7 @@ constexpr Entry entries[] = {
      u"  --qrp FILE        the listing as a report file\n"
      u"  --csv FILE        the month's employees as CSV\n"
      u"  --png DIR         one PNG image per page, DIR/page-0001.png ...\n"
-     u"  --dpi N           resolution of the PNG images (default 96)\n"
+     u"  --dpi N           resolution of the PNG images, 1 to 600 (default 96)\n"
      u"  --from-qrp FILE   take the pages from a report file (with --pdf and --png)\n"
      u"  --quiet           no progress on standard error\n"
      u"Exit status: 0 done, 1 error, 2 wrong usage."},

@@ -53,7 +53,7 @@ std::optional<ReportCommand> parseCommand(const QStringList& arguments, QString*
         } else if (a == u"--dpi") {
             bool ok = false;
             c.dpi = value.toInt(&ok);
-            if (!ok || c.dpi < 1 || c.dpi > 1200)
+            if (!ok || c.dpi < 1 || c.dpi > 600)
                 return fail(msg(Message::CliInvalidValue, {value, a}));
             dpiGiven = true;
         } else if (a == u"--totals") {

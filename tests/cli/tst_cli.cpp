@@ -106,6 +106,9 @@ private Q_SLOTS:
                                    << "Invalid value legal for --paper";
         QTest::newRow("bad dpi") << QStringList{"--png", "d", "--dpi", "0"}
                                  << "Invalid value 0 for --dpi";
+        // A page at 1200 pixels per inch would take half a gigabyte of memory.
+        QTest::newRow("dpi too high")
+            << QStringList{"--png", "d", "--dpi", "1200"} << "Invalid value 1200 for --dpi";
         QTest::newRow("dpi without png")
             << QStringList{"--pdf", "a.pdf", "--dpi", "300"} << "--dpi needs --png";
         QTest::newRow("from-qrp with csv") << QStringList{"--from-qrp", "a.qrp", "--csv", "a.csv"}
