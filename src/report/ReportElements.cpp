@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QTime>
 
+#include <limits>
+
 #include <memory>
 #include <vector>
 
@@ -181,14 +183,14 @@ double TReportCustomText::zoomPixelsToNative(double pixels) const {
     return pixels / (kScreenFactor * report()->Zoom() / 100.0);
 }
 
-void TReportCustomText::makeLines() {
+void TReportCustomText::makeLines(qsizetype maxLines) {
     lines_.clear();
     const bool wrap = WordWrap && !AutoSize;
     const int limit = wrap ? widthInZoomPixels() : 0;
     for (const QString& paragraph : paragraphs(text_)) {
-        // A line only grows as words are added to it, so a paragraph that fits whole is one
-        // line; most texts are, and they are measured once instead of once per word.
-        if (!wrap || !paragraph.contains(u' ') || measureWidth(paragraph) <= limit) {
+        if (lines_.size() >= maxLines)
+            return;
+        if (!wrap || !paragraph.contains(u' ')) {
             lines_ << paragraph;
             continue;
         }
@@ -200,10 +202,12 @@ void TReportCustomText::makeLines() {
             const QString candidate = line + u' ' + words[i];
             if (measureWidth(candidate) <= limit) {
                 line = candidate;
-            } else {
-                lines_ << line;
-                line = words[i];
+                continue;
             }
+            lines_ << line;
+            if (lines_.size() >= maxLines)
+                return;
+            line = words[i];
         }
         lines_ << line;
     }
@@ -248,12 +252,35 @@ void TReportCustomText::Prepare(PrintContext&) {
     makeLines();
 }
 
+qsizetype TReportCustomText::linesThatFit(double top, double bottom, double lineHeight) const {
+    if (!(lineHeight > 0))
+        return std::numeric_limits<qsizetype>::max();
+    // The same steps as the drawing loop, so that both stop at the same line; a text never
+    // has more lines than characters plus one.
+    qsizetype count = 0;
+    for (double y = top; y + lineHeight <= bottom && count <= text_.size(); y += lineHeight)
+        ++count;
+    return count;
+}
+
 void TReportCustomText::Print(PrintContext& context, double offsetX, double offsetY) {
-    setText(printText(context));
+    text_ = printText(context);
     ReportCanvas& canvas = *context.canvas;
     canvas.setFont(Font());
     const double lineHeight =
         canvas.textExtent(QStringLiteral("W")).height() / context.mapping.factorY;
+    if (AutoSize) {
+        makeLines();
+        applyAutoSize();
+        applyAlignToBand();
+    } else {
+        applyMinimumHeight();
+    }
+    const double top = offsetY + topNative();
+    const double bottom = top + heightNative() + 1;
+    if (!AutoSize)
+        makeLines(linesThatFit(top, bottom, lineHeight)); // lines below the box are not made
+
     const QRect box = deviceBox(context, offsetX, offsetY);
     if (!Transparent)
         canvas.fillRect(box, Color);
@@ -263,8 +290,7 @@ void TReportCustomText::Print(PrintContext& context, double offsetX, double offs
         anchorX += widthNative();
     else if (Alignment == TAlignment::taCenter)
         anchorX += widthNative() / 2;
-    const double bottom = offsetY + topNative() + heightNative() + 1;
-    double y = offsetY + topNative();
+    double y = top;
     for (const QString& line : lines_) {
         if (y + lineHeight > bottom)
             break; // lines that do not fit the box are dropped; the box never grows

@@ -119,7 +119,7 @@ public:
     bool hasOwnFont() const { return ownFont_.has_value(); }
     void setFont(const TReportFont& font) { ownFont_ = font; }
 
-    // The current text and the lines made from it.
+    // The current text and the lines made from it; after Print, the lines that fit its box.
     const QString& text() const { return text_; }
     const QStringList& lines() const { return lines_; }
     // Sets the text and re-makes its lines; applies AutoSize and AlignToBand. Requires the
@@ -141,7 +141,10 @@ protected:
     virtual QString printText(PrintContext& context) = 0;
 
 private:
-    void makeLines();
+    // Makes the lines of the text, at most `maxLines` of them.
+    void makeLines(qsizetype maxLines = std::numeric_limits<qsizetype>::max());
+    // How many lines of `lineHeight` stack from `top` without passing `bottom`.
+    qsizetype linesThatFit(double top, double bottom, double lineHeight) const;
     void applyAutoSize();
     void applyMinimumHeight();
     void applyAlignToBand();
