@@ -83,6 +83,8 @@ private:
 // Plain SQL on the server, as another program (or a person with psql) would run it.
 QStringList runSql(const QString& conninfo, const QString& sql) {
     PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
     QStringList out;
     PGresult* r = PQexec(conn, sql.toUtf8().constData());
     if (PQresultStatus(r) == PGRES_TUPLES_OK) {
@@ -157,6 +159,7 @@ private Q_SLOTS:
     void rangesOnTheFirstIndexField();
     void writesRefusedWithTheirMessages();
     void changeByAnotherConnectionSeenOnTheNextMove();
+    void tableTheUserCannotWriteOpensReadOnly();
 
     void rowLockRefusedToAnotherConnectionUntilReleased();
     void rowLockDiesWithAKilledProcess();
@@ -488,6 +491,28 @@ void TestPgStorage::changeByAnotherConnectionSeenOnTheNextMove() {
     theirs->updateCurrent(employee("00001", "Dora"));
     QVERIFY(mine->current(row));
     QCOMPARE(row.at(1).toString(), QStringLiteral("Dora"));
+}
+
+// A role that may read and add employees but not change or delete them cannot edit: the table
+// is read-only to it.
+void TestPgStorage::tableTheUserCannotWriteOpensReadOnly() {
+    addEmployees(*storage_, {employee("00001")});
+    runSql(server_.conninfo(), "DROP ROLE IF EXISTS reader");
+    QCOMPARE(runSql(server_.conninfo(), "CREATE ROLE reader LOGIN; "
+                                        "GRANT SELECT, INSERT ON func TO reader"),
+             QStringList());
+    pg::PgStorage asReader(server_.conninfo() + " user=reader");
+    QCOMPARE(failureOf([&] { asReader.open(funcTable, "matricula", OpenMode::ReadWrite); }),
+             std::make_pair(codes::ReadOnlyTable,
+                            QStringLiteral("Table is read only.\nTable: Func.DB")));
+    auto cursor = asReader.open(funcTable, "matricula", OpenMode::ReadWriteElseReadOnly);
+    QVERIFY(cursor->isReadOnly());
+    Row row;
+    QVERIFY(cursor->next(row));
+    QCOMPARE(failureOf([&] { cursor->updateCurrent(employee("00001", "X")); }).first,
+             codes::ReadOnlyTable);
+    cursor.reset();
+    runSql(server_.conninfo(), "REVOKE ALL ON func FROM reader; DROP ROLE reader");
 }
 
 // ---- Row locks ----------------------------------------------------------------------------

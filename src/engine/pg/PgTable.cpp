@@ -126,7 +126,11 @@ PgTable describeTable(Connection& c, const QString& tableName) {
     table.description.tableName = tableName;
     table.serverName = serverTableName(tableName);
     const Result r =
-        c.exec(QStringLiteral("SELECT c.oid, has_table_privilege(c.oid, 'INSERT, UPDATE, DELETE') "
+        // Writable only when every write is allowed: privileges listed in one call would
+        // make it true when any one of them is held.
+        c.exec(QStringLiteral("SELECT c.oid, has_table_privilege(c.oid, 'INSERT') AND "
+                              "has_table_privilege(c.oid, 'UPDATE') AND "
+                              "has_table_privilege(c.oid, 'DELETE') "
                               "FROM pg_class c WHERE c.relname = $1 AND c.relkind IN ('r', 'p') "
                               "AND c.relnamespace = current_schema()::regnamespace"),
                {table.serverName.toUtf8()}, tableName);
