@@ -213,12 +213,16 @@ storage::KeyTotals PgStorage::sumByKey(const QString& tableName, const QString& 
     Connection& c = *connection_;
     const PgTable table = describeTable(c, tableName);
     const KeysetQuery query(table, indexName);
-    const QString key = table.columnSql.at(query.keyColumns().first());
+    const int keyColumn = query.keyColumns().first();
+    const QString key = table.columnSql.at(keyColumn);
     const QString value = table.columnSql.at(columnIndex(table, column));
-    const Result r = c.exec(QStringLiteral("SELECT %1, sum(%2), bool_or(%2 IS NULL) FROM %3 "
-                                           "GROUP BY %1 ORDER BY %1 NULLS FIRST")
-                                .arg(key, value, table.serverName),
-                            {}, tableName);
+    // KeyTotals finds text keys in binary order, whatever the column's own collation.
+    const bool text = table.description.columns.at(keyColumn).type == ColumnType::Text;
+    const Result r = c.exec(
+        QStringLiteral("SELECT %1, sum(%2), bool_or(%2 IS NULL) FROM %3 "
+                       "GROUP BY %1 ORDER BY %1%4 NULLS FIRST")
+            .arg(key, value, table.serverName, text ? QStringLiteral(" COLLATE \"C\"") : QString()),
+        {}, tableName);
     std::vector<storage::KeyTotals::Entry> entries;
     entries.reserve(std::size_t(r.rows()));
     for (int i = 0; i < r.rows(); ++i) {
