@@ -123,7 +123,8 @@ struct KeyTotal {
     qint64 sum = 0;     // otherwise the sum of the values
 };
 
-// Totals per key, in key order (blank key first); keys absent had no rows.
+// Totals per key, in binary order of the key's text (blank key first); keys absent had no
+// rows.
 class KeyTotals {
 public:
     using Entry = std::pair<QVariant, KeyTotal>;
