@@ -6,6 +6,7 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -56,11 +57,28 @@ void incrementDigits(QString& digits) {
     digits.prepend(u'1');
 }
 
+// |value| as d.dddddddddddddde±x: 15 significant digits, a half in the 16th digit rounded up.
+QString fifteenDigits(double value) {
+    const double magnitude = std::fabs(value);
+    // The standard conversion rounds a half to even; a half shows as a 5 in a 16th digit
+    // that is exact, so only then is the slower conversion asked.
+    char sixteen[40];
+    const auto wide = std::to_chars(sixteen, sixteen + sizeof sixteen, magnitude,
+                                    std::chars_format::scientific, 15);
+    const char* e = std::find(sixteen, wide.ptr, 'e');
+    if (wide.ec != std::errc() || e == wide.ptr || e[-1] == '5')
+        return QString::number(magnitude, 'e', 14);
+    char fifteen[40];
+    const auto written = std::to_chars(fifteen, fifteen + sizeof fifteen, magnitude,
+                                       std::chars_format::scientific, 14);
+    return QString::fromLatin1(fifteen, written.ptr - fifteen);
+}
+
 } // namespace
 
 DecimalDigits roundDecimal(double value, int decimals) {
     // d.dddddddddddddde±x: the 15 significant digits and where the point goes.
-    const QString written = QString::number(std::fabs(value), 'e', 14);
+    const QString written = fifteenDigits(value);
     const qsizetype e = written.indexOf(u'e');
     const QString mantissa = written.left(e).remove(u'.');
     const int point = written.mid(e + 1).toInt() + 1; // digits before the decimal point

@@ -354,6 +354,40 @@ private Q_SLOTS:
         QVERIFY(!mask.type(mask.editorText(QString()), 0, QChar('a')).accepted);
     }
 
+    // Rounding works on the value's 15 significant digits, halves away from zero; a value
+    // whose 16th digit is exactly a half (a 16-digit integer ending in 5) rounds up too.
+    void roundDecimalDigits_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<QString>("expected"); // sign, integer digits, '.', fraction digits
+        QTest::newRow("written half") << 2.675 << 2 << QStringLiteral("+2.68");
+        QTest::newRow("negative half") << -0.005 << 2 << QStringLiteral("-.01");
+        QTest::newRow("rounds to zero") << -0.004 << 2 << QStringLiteral("+.00");
+        QTest::newRow("zero") << 0.0 << 2 << QStringLiteral("+.00");
+        QTest::newRow("wage") << 10.25 << 2 << QStringLiteral("+10.25");
+        QTest::newRow("product") << 27.5 * 133 << 2 << QStringLiteral("+3657.50");
+        QTest::newRow("tiny") << 1e-7 << 2 << QStringLiteral("+.00");
+        QTest::newRow("exact 16th-digit half")
+            << 1000000000000005.0 << 0 << QStringLiteral("+1000000000000010.");
+        QTest::newRow("negative 16th-digit half")
+            << -1234567890123455.0 << 0 << QStringLiteral("-1234567890123460.");
+        QTest::newRow("just below a half")
+            << 1000000000000004.0 << 0 << QStringLiteral("+1000000000000000.");
+        QTest::newRow("carry into a new digit")
+            << 9999999999999995.0 << 0 << QStringLiteral("+10000000000000000.");
+        QTest::newRow("beyond 15 digits")
+            << 123456789012345678.0 << 2 << QStringLiteral("+123456789012346000.00");
+        QTest::newRow("huge") << 1e300 << 0 << QStringLiteral("+1") + QString(300, u'0') + u'.';
+        QTest::newRow("smallest") << 5e-324 << 3 << QStringLiteral("+.000");
+    }
+    void roundDecimalDigits() {
+        QFETCH(double, value);
+        QFETCH(int, decimals);
+        QFETCH(QString, expected);
+        const regional::DecimalDigits d = regional::roundDecimal(value, decimals);
+        QCOMPARE((d.negative ? u'-' : u'+') + d.integer + u'.' + d.fraction, expected);
+    }
+
     void fontSubstitutions() {
         installFontSubstitutions();
         installFontSubstitutions();
