@@ -2,7 +2,8 @@
 """Draws the button glyphs and the program icon of Lv26.
 
 Each glyph is an XPM image of 36 x 18 pixels in the 16 standard colours: the normal image on
-the left, the embossed disabled image on the right. Olive is the background and, as the
+the left, the embossed disabled image on the right; NAME@2x.xpm is the same drawing at 72 x 36
+for screens of device pixel ratio 2. Olive is the background and, as the
 bottom-left pixel, the transparent colour. The icon is written as PNG files (16, 32, 48 px).
 Run from this folder: python3 make_glyphs.py
 """
@@ -18,115 +19,140 @@ PALETTE = {
 SIZE = 18
 
 
-def blank():
-    return [["."] * SIZE for _ in range(SIZE)]
+class Canvas:
+    """A glyph drawn at `scale` device pixels per pixel of the 18 x 18 design. Shapes keep
+    their place and size; lines stay one device pixel thin, so the 2x image has finer detail
+    than a doubled 1x image."""
+
+    def __init__(self, scale):
+        self.s = scale
+        self.n = SIZE * scale
+        self.rows = [["."] * self.n for _ in range(self.n)]
+
+    def px(self, u, v, c):
+        """One device pixel."""
+        if 0 <= u < self.n and 0 <= v < self.n:
+            self.rows[v][u] = c
+
+    def block(self, x, y, c):
+        """One design pixel: scale x scale device pixels."""
+        for v in range(self.s):
+            for u in range(self.s):
+                self.px(x * self.s + u, y * self.s + v, c)
 
 
-def plot(img, x, y, c):
-    if 0 <= x < SIZE and 0 <= y < SIZE:
-        img[y][x] = c
+def cross(s):
+    """A red diagonal cross, three pixels thick, with a maroon edge one device pixel thin."""
+    cv = Canvas(s)
+    for r in range(3 * s, 15 * s):
+        for u in range(r - s, r + 2 * s):
+            cv.px(u, r, "r")
+            cv.px(cv.n - 1 - u, r, "r")
+        cv.px(r + 2 * s, r, "m")
+        cv.px(cv.n - 1 - r - 2 * s, r, "m")
+    return cv
 
 
-def cross():
-    """A red diagonal cross, three pixels thick, with a maroon edge."""
-    img = blank()
-    for i in range(3, 15):
-        for d in (-1, 0, 1):
-            plot(img, i + d, i, "r")
-            plot(img, 17 - i + d, i, "r")
-        plot(img, i + 2, i, "m")
-        plot(img, 17 - i - 2, i, "m")
-    return img
+def check(s):
+    """A green check mark: short stroke down-right, long stroke up-right, a lime edge on top."""
+    cv = Canvas(s)
+    for u in range(3 * s, 16 * s):
+        top = u + 5 * s if u < 8 * s else 20 * s - u
+        for v in range(top, top + 3 * s):
+            cv.px(u, v, "g")
+        cv.px(u, top - 1, "l")
+    return cv
 
 
-def check():
-    """A green check mark: short stroke down-right, long stroke up-right."""
-    img = blank()
-    pts = [(3 + i, 8 + i) for i in range(5)] + [(8 + i, 12 - i) for i in range(8)]
-    for x, y in pts:
-        for dy in (0, 1, 2):
-            plot(img, x, y + dy, "g")
-        plot(img, x, y - 1, "l")
-    return img
+QUESTION = [
+    "......bbbbbb......",
+    ".....bbbbbbbb.....",
+    "....bbbn...bbbn...",
+    "....bbn.....bbn...",
+    "............bbn...",
+    "...........bbbn...",
+    "..........bbbn....",
+    ".........bbbn.....",
+    "........bbbn......",
+    "........bbn.......",
+    "........bbn.......",
+    "..................",
+    "........bbn.......",
+    "........bbn.......",
+]
 
 
-def question():
-    """A blue question mark drawn from strokes, with a dark edge on its right."""
-    img = blank()
-    rows = [
-        "......bbbbbb......",
-        ".....bbbbbbbb.....",
-        "....bbbn...bbbn...",
-        "....bbn.....bbn...",
-        "............bbn...",
-        "...........bbbn...",
-        "..........bbbn....",
-        ".........bbbn.....",
-        "........bbbn......",
-        "........bbn.......",
-        "........bbn.......",
-        "..................",
-        "........bbn.......",
-        "........bbn.......",
-    ]
-    for y, row in enumerate(rows):
+def question(s):
+    """A blue question mark drawn from strokes, with a dark edge on its right: the edge keeps
+    to the device column next to the blue."""
+    cv = Canvas(s)
+    for y, row in enumerate(QUESTION):
         for x, c in enumerate(row):
-            if c != ".":
-                plot(img, x, y + 2, c)
-    return img
+            if c == "n":
+                for v in range(s):
+                    cv.px(x * s, (y + 2) * s + v, c)
+            elif c != ".":
+                cv.block(x, y + 2, c)
+    return cv
 
 
-def door():
-    """An open door: grey frame, dark doorway, maroon door leaf with a yellow knob."""
-    img = blank()
-    for y in range(1, 17):
-        plot(img, 3, y, "k")
-        plot(img, 14, y, "k")
-        for x in range(4, 14):
-            plot(img, x, y, "k" if y == 1 else "n")
-    for x in range(3, 15):
-        plot(img, x, 1, "k")
+def door(s):
+    """An open door: black frame, dark doorway, maroon door leaf with a yellow knob."""
+    cv = Canvas(s)
+    last = 17 * s - 1  # the doorway's bottom device row
+    # the frame lies on the doorway's side of its design pixels
+    left, right, top = 4 * s - 1, 14 * s, 2 * s - 1
+    for v in range(top, last + 1):
+        for u in range(left + 1, right):
+            cv.px(u, v, "k" if v == top else "n")
+        cv.px(left, v, "k")
+        cv.px(right, v, "k")
+    for u in range(left, right + 1):
+        cv.px(u, top, "k")
     # the leaf swings towards the viewer on the left hinge
-    for x in range(4, 10):
-        top = 2 + (x - 4) // 2
-        for y in range(top, 17 - (x - 4) // 3):
-            plot(img, x, y, "m")
-        plot(img, x, top - 1, "k")
-    for y in range(4, 15):
-        plot(img, 10, y, "k")
-    plot(img, 8, 9, "y")
-    plot(img, 8, 10, "y")
-    for x in range(1, 17):
-        plot(img, x, 17, "d")
-    return img
+    for u in range(4 * s, 10 * s):
+        upper = 2 * s + (u - 4 * s) // 2
+        for v in range(upper, last + 1 - (u - 4 * s) // 3):
+            cv.px(u, v, "m")
+        cv.px(u, upper - 1, "k")
+    for v in range(4 * s, 15 * s):
+        cv.px(10 * s, v, "k")
+    cv.block(8, 9, "y")
+    cv.block(8, 10, "y")
+    for u in range(s, 17 * s):
+        cv.px(u, 17 * s, "d")
+    return cv
 
 
-def disabled(img, hollow=""):
-    """The embossed grey copy: white shadow one pixel down-right, grey shape on top.
+def disabled(cv, hollow=""):
+    """The embossed grey copy: white shadow one device pixel down-right, grey shape on top.
     Colours in `hollow` are left out, so that a shape filled with them keeps its outline."""
-    out = blank()
-    shape = [[c != "." and c not in hollow for c in row] for row in img]
-    for y in range(SIZE):
-        for x in range(SIZE):
-            if shape[y][x]:
-                plot(out, x + 1, y + 1, "w")
-    for y in range(SIZE):
-        for x in range(SIZE):
-            if shape[y][x]:
-                out[y][x] = "d"
+    out = Canvas(cv.s)
+    shape = [[c != "." and c not in hollow for c in row] for row in cv.rows]
+    for v in range(cv.n):
+        for u in range(cv.n):
+            if shape[v][u]:
+                out.px(u + 1, v + 1, "w")
+    for v in range(cv.n):
+        for u in range(cv.n):
+            if shape[v][u]:
+                out.rows[v][u] = "d"
     return out
 
 
-def write_xpm(name, img, hollow=""):
-    both = [a + b for a, b in zip(img, disabled(img, hollow))]
+def write_xpm(name, draw, scale, hollow=""):
+    """Writes name.xpm (scale 1) or name@2x.xpm (scale 2): normal and disabled image."""
+    cv = draw(scale)
+    both = [a + b for a, b in zip(cv.rows, disabled(cv, hollow).rows)]
     used = sorted({c for row in both for c in row})
     lines = [f"/* XPM */", f"static const char* {name}[] = {{",
-             f'"{2 * SIZE} {SIZE} {len(used)} 1",']
+             f'"{2 * cv.n} {cv.n} {len(used)} 1",']
     lines += [f'"{c} c {PALETTE[c]}",' for c in used]
     lines += [f'"{"".join(row)}",' for row in both]
     lines[-1] = lines[-1].rstrip(",")
     lines.append("};")
-    with open(f"{name}.xpm", "w") as f:
+    suffix = "" if scale == 1 else f"@{scale}x"
+    with open(f"{name}{suffix}.xpm", "w") as f:
         f.write("\n".join(lines) + "\n")
 
 
@@ -184,9 +210,10 @@ def icon_sample(u, v):
 
 
 if __name__ == "__main__":
-    write_xpm("bitbtn1_cross", cross())
-    write_xpm("btn_help", question())
-    write_xpm("btn_yes", check())
-    write_xpm("btn_close", door(), hollow="ny")
+    for scale in (1, 2):
+        write_xpm("bitbtn1_cross", cross, scale)
+        write_xpm("btn_help", question, scale)
+        write_xpm("btn_yes", check, scale)
+        write_xpm("btn_close", door, scale, hollow="ny")
     for s in (16, 32, 48):
         write_png(f"../lv26-{s}.png", s, icon_pixel)

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the preview window's toolbar glyphs: 18 x 18 XPM images in the 16 standard colours
 (olive, the bottom-left pixel, is the background), and the Close button's strip of two images
-(normal, disabled). Run from this folder: python3 make_preview_glyphs.py
+(normal, disabled); NAME@2x.xpm is the same drawing at twice the size for screens of device
+pixel ratio 2. Run from this folder: python3 make_preview_glyphs.py
 """
 
 PALETTE = {
@@ -12,157 +13,198 @@ PALETTE = {
 SIZE = 18
 
 
-def blank(width=SIZE):
-    return [["."] * width for _ in range(SIZE)]
+class Canvas:
+    """A glyph drawn at `s` device pixels per pixel of the 18 x 18 design. Shapes keep their
+    place and size; outlines and lines stay one device pixel thin, so the 2x image has finer
+    detail than a doubled 1x image."""
+
+    def __init__(self, s, width=SIZE):
+        self.s = s
+        self.rows = [["."] * (width * s) for _ in range(SIZE * s)]
+
+    def px(self, u, v, c):
+        """One device pixel."""
+        if 0 <= v < len(self.rows) and 0 <= u < len(self.rows[0]):
+            self.rows[v][u] = c
+
+    def fill(self, x0, y0, x1, y1, c):
+        """Design pixels x0..x1, y0..y1 (inclusive), filled."""
+        for v in range(y0 * self.s, (y1 + 1) * self.s):
+            for u in range(x0 * self.s, (x1 + 1) * self.s):
+                self.px(u, v, c)
+
+    def rect(self, x0, y0, x1, y1, c, fill=None):
+        """The box over design pixels x0..x1, y0..y1: a one device pixel outline round it."""
+        u0, v0, u1, v1 = x0 * self.s, y0 * self.s, (x1 + 1) * self.s - 1, (y1 + 1) * self.s - 1
+        for v in range(v0, v1 + 1):
+            for u in range(u0, u1 + 1):
+                if u in (u0, u1) or v in (v0, v1):
+                    self.px(u, v, c)
+                elif fill:
+                    self.px(u, v, fill)
+
+    def hline(self, x0, x1, y, c):
+        """A one device pixel line through design row y, from x0 to x1."""
+        for u in range(x0 * self.s, (x1 + 1) * self.s):
+            self.px(u, y * self.s + self.s // 2, c)
+
+    def diagonal(self, u, v, du, dv, length, c):
+        """A one device pixel line from device pixel (u, v), `length` steps of (du, dv)."""
+        for i in range(length):
+            self.px(u + i * du, v + i * dv, c)
+
+    def arrow_head(self, x, y, c, towards):
+        """Two strokes from design pixel (x, y) back from the tip: `towards` is +1 for a head
+        pointing right, -1 pointing left."""
+        s = self.s
+        if s == 1:
+            for d in (1, 2):
+                self.px(x - towards * d, y - d, c), self.px(x - towards * d, y + d, c)
+            return
+        tip_u = x * s + (s - 1 if towards > 0 else 0)
+        mid = y * s + s // 2
+        self.diagonal(tip_u, mid, -towards, -1, 2 * s + 1, c)
+        self.diagonal(tip_u, mid, -towards, 1, 2 * s + 1, c)
+
+    def triangle(self, cx, left, c="k"):
+        """A solid triangle 5 wide and 9 high, pointing left or right, tip at column cx."""
+        s = self.s
+        tip = cx * s if left else (cx + 1) * s - 1
+        middle = 8 * s + s // 2  # the device row at or below the centre line
+        for j in range(5 * s):
+            half = j if s == 1 else min(j + 1, 9)
+            top, bottom = (middle - half, middle + half) if s == 1 else (middle - half,
+                                                                       middle + half - 1)
+            for v in range(top, bottom + 1):
+                self.px(tip + (j if left else -j), v, c)
 
 
-def plot(img, x, y, c):
-    if 0 <= y < len(img) and 0 <= x < len(img[0]):
-        img[y][x] = c
+def page(cv, x0, y0, x1, y1):
+    cv.rect(x0, y0, x1, y1, "k", "w")
 
 
-def rect(img, x0, y0, x1, y1, c, fill=None):
-    for y in range(y0, y1 + 1):
-        for x in range(x0, x1 + 1):
-            edge = x in (x0, x1) or y in (y0, y1)
-            if edge:
-                plot(img, x, y, c)
-            elif fill:
-                plot(img, x, y, fill)
+def zoom_fit(s):
+    cv = Canvas(s)
+    cv.rect(1, 1, 16, 16, "d", "s")
+    page(cv, 5, 3, 12, 14)
+    return cv
 
 
-def hline(img, x0, x1, y, c):
-    for x in range(x0, x1 + 1):
-        plot(img, x, y, c)
-
-
-def page(img, x0, y0, x1, y1):
-    rect(img, x0, y0, x1, y1, "k", "w")
-
-
-def triangle(img, cx, left, c="k"):
-    """A solid triangle 5 wide and 9 high, pointing left or right, tip at column cx."""
-    for i in range(5):
-        for y in range(8 - i, 8 + i + 1):
-            plot(img, cx + (i if left else -i), y, c)
-
-
-def zoom_fit():
-    img = blank()
-    rect(img, 1, 1, 16, 16, "d", "s")
-    page(img, 5, 3, 12, 14)
-    return img
-
-
-def zoom_100():
-    img = blank()
-    page(img, 3, 1, 14, 16)
+def zoom_100(s):
+    cv = Canvas(s)
+    page(cv, 3, 1, 14, 16)
     for y in range(3, 15, 2):
-        hline(img, 5, 12, y, "n")
-    return img
+        cv.hline(5, 12, y, "n")
+    return cv
 
 
-def zoom_width():
-    img = blank()
-    page(img, 4, 1, 13, 16)
-    hline(img, 1, 16, 8, "r")
-    for d in (1, 2):
-        plot(img, 1 + d, 8 - d, "r"), plot(img, 1 + d, 8 + d, "r")
-        plot(img, 16 - d, 8 - d, "r"), plot(img, 16 - d, 8 + d, "r")
-    return img
+def zoom_width(s):
+    cv = Canvas(s)
+    page(cv, 4, 1, 13, 16)
+    cv.hline(1, 16, 8, "r")
+    cv.arrow_head(1, 8, "r", -1)
+    cv.arrow_head(16, 8, "r", 1)
+    return cv
 
 
-def first_page():
-    img = blank()
-    rect(img, 4, 4, 5, 12, "k", "k")
-    triangle(img, 7, True)
-    return img
+def first_page(s):
+    cv = Canvas(s)
+    cv.fill(4, 4, 5, 12, "k")
+    cv.triangle(7, True)
+    return cv
 
 
-def prev_page():
-    img = blank()
-    triangle(img, 6, True)
-    return img
+def prev_page(s):
+    cv = Canvas(s)
+    cv.triangle(6, True)
+    return cv
 
 
-def next_page():
-    img = blank()
-    triangle(img, 11, False)
-    return img
+def next_page(s):
+    cv = Canvas(s)
+    cv.triangle(11, False)
+    return cv
 
 
-def last_page():
-    img = blank()
-    triangle(img, 10, False)
-    rect(img, 12, 4, 13, 12, "k", "k")
-    return img
+def last_page(s):
+    cv = Canvas(s)
+    cv.triangle(10, False)
+    cv.fill(12, 4, 13, 12, "k")
+    return cv
 
 
-def printer(img):
-    page(img, 5, 1, 12, 7)
-    rect(img, 1, 7, 16, 13, "k", "s")
-    hline(img, 3, 14, 11, "d")
-    plot(img, 14, 9, "l")
-    page(img, 4, 13, 13, 16)
+def printer(cv):
+    page(cv, 5, 1, 12, 7)
+    cv.rect(1, 7, 16, 13, "k", "s")
+    cv.hline(3, 14, 11, "d")
+    cv.fill(14, 9, 14, 9, "l")
+    page(cv, 4, 13, 13, 16)
 
 
-def print_glyph():
-    img = blank()
-    printer(img)
-    return img
+def print_glyph(s):
+    cv = Canvas(s)
+    printer(cv)
+    return cv
 
 
-def print_setup():
-    img = blank()
-    printer(img)
-    # a spanner across the printer's corner
-    for i in range(6):
-        plot(img, 11 + i // 2, 17 - i, "n")
-        plot(img, 12 + i // 2, 17 - i, "n")
-    rect(img, 14, 9, 16, 11, "n")
-    return img
+def print_setup(s):
+    cv = Canvas(s)
+    printer(cv)
+    # a spanner across the printer's corner: a handle two pixels wide and a ring
+    for j in range(6 * s):
+        for w in range(2 * s):
+            cv.px(11 * s + j // 2 + w, 18 * s - 1 - j, "n")
+    cv.rect(14, 9, 16, 11, "n")
+    return cv
 
 
-def save():
-    img = blank()
-    rect(img, 1, 1, 16, 16, "k", "n")
-    rect(img, 4, 1, 13, 7, "k", "w")
-    rect(img, 5, 11, 12, 16, "k", "s")
-    rect(img, 10, 12, 11, 15, "n", "n")
-    return img
+def save(s):
+    cv = Canvas(s)
+    cv.rect(1, 1, 16, 16, "k", "n")
+    cv.rect(4, 1, 13, 7, "k", "w")
+    cv.rect(5, 11, 12, 16, "k", "s")
+    cv.fill(10, 12, 11, 15, "n")
+    return cv
 
 
-def open_folder():
-    img = blank()
-    rect(img, 1, 5, 13, 15, "k", "y")
-    hline(img, 2, 5, 4, "k")
-    # the opening flap
-    for y in range(9, 16):
-        hline(img, 4 - (15 - y) // 2 + 3, 16 - (15 - y) // 2, y, "m")
+def open_folder(s):
+    cv = Canvas(s)
+    cv.rect(1, 5, 13, 15, "k", "y")
+    # the tab, on the folder's top edge
+    for u in range(2 * s, 6 * s):
+        cv.px(u, 5 * s - 1, "k")
+    # the opening flap: its slanted edges step one device pixel every two rows
+    bottom = 16 * s - 1
+    for v in range(9 * s, 16 * s):
+        step = (bottom - v) // 2
+        for u in range(7 * s - step, 17 * s - step):
+            cv.px(u, v, "m")
     # the arrow coming out
-    for x in range(9, 15):
-        plot(img, x, 2, "g")
-    for d in (1, 2):
-        plot(img, 15 - d, 2 - d, "g"), plot(img, 15 - d, 2 + d, "g")
-    return img
+    cv.hline(9, 14, 2, "g")
+    cv.arrow_head(15, 2, "g", 1)
+    return cv
 
 
-def door(img, ox, col, dark):
-    rect(img, ox + 3, 2, ox + 11, 16, dark, col)
-    plot(img, ox + 9, 9, "y" if col == "g" else "w")
+def door(cv, ox, col, dark):
+    cv.rect(ox + 3, 2, ox + 11, 16, dark, col)
+    cv.fill(ox + 9, 9, ox + 9, 9, "y" if col == "g" else "w")
     # the arrow leaving through the door
-    hline(img, ox + 12, ox + 16, 9, dark)
-    plot(img, ox + 15, 8, dark), plot(img, ox + 15, 10, dark)
+    cv.hline(ox + 12, ox + 16, 9, dark)
+    if cv.s == 1:
+        cv.px(ox + 15, 8, dark), cv.px(ox + 15, 10, dark)
+    else:
+        cv.arrow_head(ox + 16, 9, dark, 1)
 
 
-def exit_strip():
-    img = blank(2 * SIZE)
-    door(img, 0, "g", "k")
-    door(img, SIZE, "s", "d")
-    return img
+def exit_strip(s):
+    cv = Canvas(s, 2 * SIZE)
+    door(cv, 0, "g", "k")
+    door(cv, SIZE, "s", "d")
+    return cv
 
 
 def write_xpm(name, img):
+    """Writes the image to `name`, its XPM variable named after the file."""
     used = sorted({c for row in img for c in row})
     lines = [f'"{len(img[0])} {len(img)} {len(used)} 1",']
     lines += [f'"{c} c {PALETTE[c]}",' for c in used]
@@ -170,7 +212,7 @@ def write_xpm(name, img):
     lines[-1] = lines[-1].rstrip(",")
     body = "\n".join(lines)
     with open(name, "w") as f:
-        f.write(f"/* XPM */\nstatic const char *{name.split('.')[0]}[] = {{\n{body}\n}};\n")
+        f.write(f"/* XPM */\nstatic const char *{name.split('.')[0].split('@')[0]}[] = {{\n{body}\n}};\n")
 
 
 GLYPHS = {
@@ -182,4 +224,5 @@ GLYPHS = {
 
 if __name__ == "__main__":
     for glyph, draw in GLYPHS.items():
-        write_xpm(glyph + ".xpm", draw())
+        write_xpm(glyph + ".xpm", draw(1).rows)
+        write_xpm(glyph + "@2x.xpm", draw(2).rows)
