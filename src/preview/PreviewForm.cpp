@@ -36,15 +36,26 @@ namespace lv26 {
 
 namespace {
 
-// The glyph with its bottom-left pixel's colour made transparent, as bitmap buttons do.
-QIcon transparentGlyph(const QIcon& icon) {
-    QPixmap pixmap = icon.pixmap(QSize(18, 18));
+// The pixmap with its bottom-left pixel's colour made transparent, as bitmap buttons do.
+QPixmap transparentGlyph(const QString& resource) {
+    QPixmap pixmap(resource);
     if (pixmap.isNull())
-        return icon;
+        return pixmap;
     const QImage image = pixmap.toImage();
     pixmap.setMask(QBitmap::fromImage(
         image.createMaskFromColor(image.pixel(0, image.height() - 1), Qt::MaskInColor)));
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+// A toolbar glyph from the resources: the 18 x 18 image, and its @2x drawing for screens of
+// a device pixel ratio above 1, both with a transparent background.
+QIcon toolbarGlyph(const QString& name) {
+    QIcon icon;
+    icon.addPixmap(transparentGlyph(QStringLiteral(":/preview/%1.xpm").arg(name)));
+    QPixmap large = transparentGlyph(QStringLiteral(":/preview/%1@2x.xpm").arg(name));
+    large.setDevicePixelRatio(2);
+    icon.addPixmap(large);
+    return icon;
 }
 
 } // namespace
@@ -80,8 +91,22 @@ TPreviewForm::TPreviewForm(std::shared_ptr<TReportPrinter> printer, TReportActio
         {ui_->Save, &TPreviewForm::SaveClick},
         {ui_->Load, &TPreviewForm::LoadClick},
     };
-    for (const auto& [button, handler] : buttons)
-        button->setIcon(transparentGlyph(button->icon()));
+    const std::pair<QToolButton*, const char*> glyphs[] = {
+        {ui_->ZoomToFit, "pv_zoomtofit"},
+        {ui_->ZoomTo100, "pv_zoomto100"},
+        {ui_->ZoomToWidth, "pv_zoomtowidth"},
+        {ui_->FirstPage, "pv_firstpage"},
+        {ui_->PrevPage, "pv_prevpage"},
+        {ui_->NextPage, "pv_nextpage"},
+        {ui_->LastPage, "pv_lastpage"},
+        {ui_->PrintSetup, "pv_printsetup"},
+        {ui_->Print, "pv_print"},
+        {ui_->Save, "pv_save"},
+        {ui_->Load, "pv_open"},
+    };
+    for (const auto& [button, name] : glyphs)
+        button->setIcon(toolbarGlyph(QLatin1String(name)));
+    ui_->Exit->setHighDensityGlyph(QPixmap(QStringLiteral(":/preview/pv_exit@2x.xpm")));
     for (const auto& [button, handler] : buttons)
         connect(button, &QToolButton::clicked, this,
                 [this, handler = handler] { runAction([&] { (this->*handler)(); }); });

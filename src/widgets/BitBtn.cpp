@@ -4,6 +4,7 @@
 #include "widgets/ErrorBox.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QStyleOptionButton>
@@ -67,7 +68,18 @@ QPixmap embossed(const QPixmap& normal) {
     p.drawImage(1, 1, silhouette(qRgb(255, 255, 255)));
     p.drawImage(0, 0, silhouette(qRgb(128, 128, 128)));
     p.end();
+    // Painted in device pixels: the shadow is one device pixel away at every ratio.
+    result.setDevicePixelRatio(normal.devicePixelRatio());
     return QPixmap::fromImage(result);
+}
+
+// The strip with the colour of its bottom-left pixel made transparent.
+QPixmap withTransparentBackground(const QPixmap& strip) {
+    QPixmap masked = strip;
+    const QImage image = strip.toImage();
+    const QRgb transparent = image.pixel(0, image.height() - 1);
+    masked.setMask(QBitmap::fromImage(image.createMaskFromColor(transparent)));
+    return masked;
 }
 
 void storeModalResult(QWidget* window, int result) {
@@ -92,37 +104,56 @@ void TBitBtn::setKind(Kind kind) {
     if (kind == bkCustom)
         return;
     setGlyph(kindGlyph(kind));
+    setHighDensityGlyph(kindGlyph(kind, 2));
     setDefaultButton(kind == bkYes);
     cancel_ = false;
     modalResult_ = kind == bkYes ? mrYes : mrNone;
 }
 
-QPixmap TBitBtn::kindGlyph(Kind kind) {
+QPixmap TBitBtn::kindGlyph(Kind kind, int scale) {
+    QString name;
     switch (kind) {
     case bkHelp:
-        return QPixmap(QStringLiteral(":/glyphs/btn_help.xpm"));
-    case bkYes:
-        return QPixmap(QStringLiteral(":/glyphs/btn_yes.xpm"));
-    case bkClose:
-        return QPixmap(QStringLiteral(":/glyphs/btn_close.xpm"));
-    case bkCustom:
+        name = QStringLiteral("btn_help");
         break;
+    case bkYes:
+        name = QStringLiteral("btn_yes");
+        break;
+    case bkClose:
+        name = QStringLiteral("btn_close");
+        break;
+    case bkCustom:
+        return {};
     }
-    return {};
+    if (scale == 2) {
+        QPixmap strip(QStringLiteral(":/glyphs/%1@2x.xpm").arg(name));
+        strip.setDevicePixelRatio(2);
+        return strip;
+    }
+    return QPixmap(QStringLiteral(":/glyphs/%1.xpm").arg(name));
 }
 
 void TBitBtn::setGlyph(const QPixmap& strip) {
     glyph_ = strip;
+    glyph2x_ = QPixmap();
     if (!strip.isNull()) {
-        const QImage image = strip.toImage();
-        const QRgb transparent = image.pixel(0, image.height() - 1);
-        glyph_.setMask(QBitmap::fromImage(image.createMaskFromColor(transparent)));
+        glyph_ = withTransparentBackground(strip);
         const int images = strip.width() / strip.height();
         if (strip.width() % strip.height() == 0 && images >= 1 && images <= 4)
             numGlyphs_ = images;
     }
     updateGeometry();
     update();
+}
+
+void TBitBtn::setHighDensityGlyph(const QPixmap& strip) {
+    glyph2x_ = strip.isNull() ? strip : withTransparentBackground(strip);
+    glyph2x_.setDevicePixelRatio(2);
+    update();
+}
+
+bool TBitBtn::usesHighDensityGlyph() const {
+    return devicePixelRatioF() > 1 && !glyph_.isNull() && glyph2x_.size() == glyph_.size() * 2;
 }
 
 void TBitBtn::setNumGlyphs(int count) {
@@ -133,13 +164,18 @@ void TBitBtn::setNumGlyphs(int count) {
 QPixmap TBitBtn::currentGlyph() const {
     if (glyph_.isNull())
         return {};
-    const int width = glyph_.width() / numGlyphs_;
-    const QPixmap normal = glyph_.copy(0, 0, width, glyph_.height());
+    const QPixmap& strip = usesHighDensityGlyph() ? glyph2x_ : glyph_;
+    const int width = strip.width() / numGlyphs_;
+    auto image = [&strip, width](int index) {
+        QPixmap one = strip.copy(index * width, 0, width, strip.height());
+        one.setDevicePixelRatio(strip.devicePixelRatio());
+        return one;
+    };
     if (isEnabled())
-        return normal;
+        return image(0);
     if (numGlyphs_ >= 2)
-        return glyph_.copy(width, 0, width, glyph_.height());
-    return embossed(normal);
+        return image(1);
+    return embossed(image(0));
 }
 
 void TBitBtn::setDefaultButton(bool isDefault) {

@@ -30,6 +30,7 @@ class TBitBtn : public QPushButton {
     Q_OBJECT
     Q_PROPERTY(Kind kind READ kind WRITE setKind)
     Q_PROPERTY(QPixmap glyph READ glyph WRITE setGlyph)
+    Q_PROPERTY(QPixmap highDensityGlyph READ highDensityGlyph WRITE setHighDensityGlyph)
     Q_PROPERTY(int numGlyphs READ numGlyphs WRITE setNumGlyphs)
     Q_PROPERTY(bool cancel READ isCancel WRITE setCancel)
     Q_PROPERTY(bool defaultButton READ isDefaultButton WRITE setDefaultButton)
@@ -51,11 +52,19 @@ public:
     // The colour of the bottom-left pixel becomes transparent. When the strip's width is a
     // whole multiple (1 to 4) of its height, numGlyphs follows from it.
     QPixmap glyph() const { return glyph_; }
+    // Also drops the high-density strip, which belongs to the previous glyph.
     void setGlyph(const QPixmap& strip);
+    // The same strip drawn at twice the size, for screens of a device pixel ratio above 1:
+    // painted there instead of glyph(), in glyph()'s logical size. Its own bottom-left colour
+    // becomes transparent. Used only while it is exactly twice glyph()'s size; set it after
+    // the glyph.
+    QPixmap highDensityGlyph() const { return glyph2x_; }
+    void setHighDensityGlyph(const QPixmap& strip);
     int numGlyphs() const { return numGlyphs_; }
     void setNumGlyphs(int count);
     // The image drawn now: the disabled image while the button is disabled (an embossed
-    // grey copy when the strip has only one image). Null without a glyph.
+    // grey copy when the strip has only one image). Null without a glyph. Taken from the
+    // high-density strip (device pixel ratio 2) when the button's ratio is above 1.
     QPixmap currentGlyph() const;
 
     bool isCancel() const { return cancel_; }
@@ -87,8 +96,9 @@ public:
     // application; without it the context is ignored.
     static void setHelpContextHandler(std::function<void(QWidget*, int)> handler);
 
-    // The glyph strip of a kind (null for bkCustom). Loaded from the program's resources.
-    static QPixmap kindGlyph(Kind kind);
+    // The glyph strip of a kind (null for bkCustom), loaded from the program's resources; at
+    // `scale` 2 the high-density strip, with device pixel ratio 2.
+    static QPixmap kindGlyph(Kind kind, int scale = 1);
 
 Q_SIGNALS:
     // The button's own click handler, run after the kind's rule allowed it.
@@ -104,9 +114,11 @@ private:
     void dispatchClick();
     int helpContextInParents() const;
     void updateButtonsOfWindow();
+    bool usesHighDensityGlyph() const;
 
     Kind kind_ = bkCustom;
     QPixmap glyph_;
+    QPixmap glyph2x_;
     int numGlyphs_ = 1;
     bool cancel_ = false;
     bool default_ = false;
