@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QHash>
+#include <QVarLengthArray>
 #include <QtEndian>
 
 #include <algorithm>
@@ -24,7 +25,8 @@ quint32 colorRef(const QColor& c) {
     return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16);
 }
 
-// One record under construction; its size field is filled in when it is appended.
+// One record under construction; its size field is filled in when it is appended. Built on
+// the stack: a page is thousands of small records.
 class Record {
 public:
     explicit Record(quint32 type) {
@@ -50,27 +52,26 @@ public:
     }
     Record& rect(const EmfRect& r) { return i32(r.left).i32(r.top).i32(r.right).i32(r.bottom); }
     Record& utf16(const QString& s) {
-        for (QChar c : s) {
-            char b[2];
-            qToLittleEndian(c.unicode(), b);
-            bytes_.append(b, 2);
-        }
+        const qsizetype at = bytes_.size();
+        bytes_.resize(at + 2 * s.size());
+        qToLittleEndian<quint16>(s.utf16(), s.size(), bytes_.data() + at);
         return *this;
     }
     Record& zeros(int n) {
-        bytes_.append(n, '\0');
+        bytes_.resize(bytes_.size() + std::max(0, n), '\0');
         return *this;
     }
-    Record& pad4() { return zeros((4 - bytes_.size() % 4) % 4); }
+    Record& pad4() { return zeros(int((4 - bytes_.size() % 4) % 4)); }
     qsizetype size() const { return bytes_.size(); }
-    QByteArray finish() {
+    // Pads the record and fills in its size; the bytes stay valid while the record lives.
+    const char* finish() {
         pad4();
         qToLittleEndian(quint32(bytes_.size()), bytes_.data() + 4);
-        return bytes_;
+        return bytes_.constData();
     }
 
 private:
-    QByteArray bytes_;
+    QVarLengthArray<char, 256> bytes_;
 };
 
 QFont qtFont(const EmfFont& f) {
@@ -139,18 +140,19 @@ qreal characterAdvance(AdvanceCache& cache, std::optional<QFontMetricsF>& fm, co
 }
 
 // `font` is qtFont(`emfFont`).
-std::vector<qint32> characterAdvances(const EmfFont& emfFont, const QFont& font,
-                                      const QString& text) {
+using Advances = QVarLengthArray<qint32, 64>;
+
+Advances characterAdvances(const EmfFont& emfFont, const QFont& font, const QString& text) {
     AdvanceCache& cache = advanceCache(emfFont);
     std::optional<QFontMetricsF> fm;
-    std::vector<qint32> dx(size_t(text.size()), 0);
+    Advances dx(text.size(), 0);
     qreal exact = 0;
     qint32 placed = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
         exact += characterAdvance(cache, fm, font, text, i, pair);
         const qint32 pos = qint32(std::lround(exact));
-        dx[size_t(i)] = pos - placed;
+        dx[i] = pos - placed;
         placed = pos;
         if (pair)
             ++i;
@@ -187,7 +189,8 @@ struct EmfWriter::Impl {
     enum class Pen { Stock, Null, Own } selectedPen = Pen::Stock;
 
     void append(Record& r) {
-        out.append(r.finish());
+        const char* bytes = r.finish();
+        out.append(bytes, r.size());
         ++records;
     }
     void include(int l, int t, int r, int b) { // inclusive edges
@@ -315,7 +318,7 @@ void EmfWriter::setTextColor(const QColor& color) {
 }
 
 int EmfWriter::textWidth(const QString& text) const {
-    const std::vector<qint32> dx = characterAdvances(d_->font, d_->measureFont, text);
+    const Advances dx = characterAdvances(d_->font, d_->measureFont, text);
     qint64 sum = 0;
     for (qint32 v : dx)
         sum += v;
@@ -348,7 +351,7 @@ int EmfWriter::textOut(int x, int y, const QString& text, Qt::Alignment align,
         d.simple(EMR_SETTEXTALIGN, mode);
     }
 
-    const std::vector<qint32> dx = characterAdvances(d.font, d.measureFont, text);
+    const Advances dx = characterAdvances(d.font, d.measureFont, text);
     qint64 width = 0;
     for (qint32 v : dx)
         width += v;
