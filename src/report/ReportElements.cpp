@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QTime>
 
+#include <bit>
 #include <limits>
 
 #include <memory>
@@ -358,7 +359,29 @@ void TReportExpr::Unprepare() {
 QString TReportExpr::valueText() const {
     if (!tree_)
         return Expression;
-    return formatExprValue(tree_->evaluate(), Mask, Expression, QLocale());
+    const ExprValue value = tree_->evaluate();
+    if (value.kind == ExprValue::Kind::Float && !Mask.isEmpty())
+        return maskedFloatText(value.number);
+    return formatExprValue(value, Mask, Expression, QLocale());
+}
+
+QString TReportExpr::maskedFloatText(double value) const {
+    const QLocale locale;
+    if (Mask != floatTextsMask_ || locale != floatTextsLocale_) {
+        floatTexts_.clear();
+        floatTextsMask_ = Mask;
+        floatTextsLocale_ = locale;
+    }
+    // The bits tell -0 from 0, whose texts may differ.
+    const quint64 key = std::bit_cast<quint64>(value);
+    const auto it = floatTexts_.constFind(key);
+    if (it != floatTexts_.constEnd())
+        return *it;
+    if (floatTexts_.size() >= 4096)
+        floatTexts_.clear();
+    const QString text = formatMask(value, Mask, locale);
+    floatTexts_.insert(key, text);
+    return text;
 }
 
 // ----- TReportSysData -----

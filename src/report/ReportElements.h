@@ -10,6 +10,7 @@
 #include "report/ReportTypes.h"
 
 #include <QDate>
+#include <QHash>
 #include <QLocale>
 #include <QStringList>
 #include <memory>
@@ -207,7 +208,14 @@ protected:
     QString printText(PrintContext&) override { return valueText(); }
 
 private:
+    // Mask formatting of a float is costly and a column repeats few values; the texts are
+    // kept by the value's bits for the mask and locale they were made with.
+    QString maskedFloatText(double value) const;
+
     std::unique_ptr<ExprNode> tree_;
+    mutable QHash<quint64, QString> floatTexts_;
+    mutable QString floatTextsMask_;
+    mutable QLocale floatTextsLocale_;
 };
 
 class TReportSysData : public TReportCustomText {

@@ -256,6 +256,33 @@ private Q_SLOTS:
         QVERIFY(wage[0].text.contains(QStringLiteral("12,50")));
     }
 
+    // The product column follows the regional settings and the mask of each run, also when
+    // the same values were printed by an earlier run.
+    void expressionTextsFollowLocaleAndMaskBetweenRuns() {
+        PayrollFixture f({{QStringLiteral("00001"), QStringLiteral("Ana"), 12.5, 40}});
+        const int monthly = previewUnits(100 + 1607.3438);
+        auto monthlyText = [&] {
+            Run run(f.report());
+            run.generate();
+            QStringList texts;
+            for (const DrawnText& t : run.recorder.textsOn(1)) {
+                if (t.at.x() == monthly && t.font.size == 8)
+                    texts << t.text;
+            }
+            return texts;
+        };
+        QCOMPARE(monthlyText(), QStringList{QStringLiteral("500,00")});
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        const QStringList english = monthlyText();
+        QLocale::setDefault(saved);
+        QCOMPARE(english, QStringList{QStringLiteral("500.00")});
+        auto* product = static_cast<TReportExpr*>(
+            f.report().bandOfType(TBandType::btDetail)->findElement(QStringLiteral("RepExpr1")));
+        product->Mask = QStringLiteral("0.0");
+        QCOMPARE(monthlyText(), QStringList{QStringLiteral("500,0")});
+    }
+
     void notificationsAndBusyFlag() {
         PayrollFixture f(employees(3));
         Run run(f.report());
