@@ -7,6 +7,7 @@
 #include "PayrollFixture.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -35,6 +36,29 @@ QString infoField(const QString& info, const QString& key) {
             return line.mid(key.size() + 1).trimmed();
     }
     return {};
+}
+
+// The text objects (BT ... ET) in all the content streams of the PDF `file`.
+int textObjects(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray pdf = f.readAll();
+    static const QRegularExpression textBegin(QStringLiteral("(^|\\s)BT\\s"));
+    int count = 0;
+    for (qsizetype at = pdf.indexOf("stream\n"); at >= 0; at = pdf.indexOf("stream\n", at)) {
+        at += 7;
+        const qsizetype end = pdf.indexOf("endstream", at);
+        if (end < 0)
+            break;
+        if (pdf.at(at) != '\x78') // not a zlib stream
+            continue;
+        // qUncompress wants the expected size in front; it grows the buffer as needed.
+        const QByteArray zlib = QByteArray::fromHex("00100000") + pdf.mid(at, end - at);
+        count += int(QString::fromLatin1(qUncompress(zlib)).count(textBegin));
+        at = end + 9;
+    }
+    return count;
 }
 
 // A finished preview generation of `report` on Letter paper.
@@ -98,6 +122,13 @@ private Q_SLOTS:
                                         QStringLiteral("400,00"), QStringLiteral("Página 3")})
             QVERIFY2(text.contains(expected), qPrintable(expected));
         QCOMPARE(text.count(u'\f'), 3); // one form feed per page
+        // Each text of the listing is one text object, not one per character: never more
+        // text objects than words.
+        const int words =
+            int(text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts).size());
+        const int objects = textObjects(file);
+        QVERIFY2(objects > 0 && objects <= words,
+                 qPrintable(QStringLiteral("%1 text objects, %2 words").arg(objects).arg(words)));
 
         const QStringList fonts =
             poppler(QStringLiteral("pdffonts"), {file}).split(u'\n', Qt::SkipEmptyParts).mid(2);

@@ -102,7 +102,7 @@ void Playback::paint(const QPainterPath& device, bool fill, bool stroke) {
     if (fill && dc_.brush.style != BS_NULL) {
         const std::optional<QRectF> box = uprightRect(shape);
         if (!box || dc_.brush.style == BS_HATCHED || !fillOnPixels(*box, toQtBrush(dc_.brush))) {
-            painter_->setTransform(toPainter_);
+            setPainterTransform(toPainter_);
             if (dc_.brush.style == BS_HATCHED && dc_.bkMode == OPAQUE)
                 painter_->fillPath(shape, dc_.bkColor);
             painter_->fillPath(shape, toQtBrush(dc_.brush));
@@ -111,7 +111,7 @@ void Playback::paint(const QPainterPath& device, bool fill, bool stroke) {
     const QPen pen = currentPen();
     if (stroke && pen.style() != Qt::NoPen && !strokeOnPixels(shape, pen)) {
         // Pixel centres lie half a pixel inside the pixel's square.
-        painter_->setTransform(QTransform::fromTranslate(0.5, 0.5) * toPainter_);
+        setPainterTransform(QTransform::fromTranslate(0.5, 0.5) * toPainter_);
         painter_->strokePath(shape, pen);
     }
 }
@@ -134,7 +134,7 @@ bool Playback::fillOnPixels(const QRectF& device, const QBrush& brush) {
     const QRectF pixels(left, top, width, height);
     if (!sane(pixels))
         return true;
-    painter_->setTransform(deviceFromPainter_.inverted());
+    setPainterTransform(deviceFromPainter_.inverted());
     painter_->setRenderHint(QPainter::Antialiasing, false);
     painter_->fillRect(pixels, brush);
     return true;
@@ -160,6 +160,11 @@ bool Playback::strokeOnPixels(const QPainterPath& device, const QPen& pen) {
     if (area.isEmpty())
         return true;
     return fillOnPixels(area, pen.brush());
+}
+
+void Playback::setPainterTransform(const QTransform& t) {
+    if (painter_->transform() != t)
+        painter_->setTransform(t);
 }
 
 void Playback::applyClip() {

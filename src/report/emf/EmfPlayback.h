@@ -8,7 +8,9 @@
 #include "report/emf/EmfReader.h"
 #include "report/emf/EmfTextSearch.h"
 
+#include <QFont>
 #include <QPainterPath>
+#include <QRawFont>
 #include <QTransform>
 
 #include <optional>
@@ -64,6 +66,9 @@ private:
     QPen currentPen() const;
     // Fills and strokes a device-space path, or adds it to the open path bracket.
     void paint(const QPainterPath& device, bool fill, bool stroke);
+    // Sets the painter's world transform, unless it is that already (a vector target writes
+    // every change of transform out, even to the same one).
+    void setPainterTransform(const QTransform& t);
     // Sets the painter's clipping to the caller's clip intersected with the current clip.
     void applyClip();
     // The transform from the metafile's device pixels to the target's own pixels, when the
@@ -115,16 +120,23 @@ private:
     TextPlacement placeText(const QFont& font, const QString& s, const std::vector<qint32>& dx,
                             qint64 advance, const QTransform& xf, QPointF origin,
                             quint32 graphicsMode) const;
-    void fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect);
+    bool fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect);
     void drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                         double size, const TextPlacement& at);
     // Draws the pieces in the target's own pixels: the font at the target's size, unhinted and
     // greyscale antialiased, each piece at its stored advance scaled without rounding. False,
     // drawing nothing, unless the target is a raster image under an upright, evenly scaled text
-    // transform and the glyphs are small enough for bitmaps. Requires the painter in text
-    // coordinates with pen set.
+    // transform and the glyphs are small enough for bitmaps. Requires the pen set.
     bool drawTextOnPixels(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                           double size, const TextPlacement& at);
+    // Draws s as one glyph run at the stored advances, each character's glyph taken from the
+    // font's character map without shaping (a vector target, such as a PDF, keeps it as text).
+    // False, drawing nothing, on a raster target, without advances, for a surrogate pair or for
+    // a character the font lacks. Requires the pen set.
+    bool drawGlyphRun(const QString& s, const std::vector<qint32>& dx, const QFont& font,
+                      const TextPlacement& at);
+    // The glyphs of font, looked up once per playing.
+    const QRawFont& rawFontOf(const QFont& font);
 
     // Bitmaps (EmfBitmapRecords.cpp).
     void bitBlt(const RecordReader& r);
@@ -139,6 +151,7 @@ private:
     QTransform deviceFromPainter_;
     bool raster_ = false;
     std::vector<EmfTextRun>* texts_ = nullptr;
+    std::vector<std::pair<QFont, QRawFont>> rawFonts_; // a page uses only a few fonts
     std::optional<QPainterPath> baseClip_;
     QSizeF pxPerMm_{1, 1};
     DcState dc_;

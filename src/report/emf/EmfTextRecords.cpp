@@ -3,6 +3,7 @@
 #include "report/emf/EmfPlayback.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPaintEngine>
 #include <QPainter>
 
@@ -50,6 +51,8 @@ struct Playback::TextPlacement {
     double ascent = 0;
     double descent = 0;
     double advanceScale = 1; // device pixels per logical unit of a stored advance
+    QPointF origin;          // the reference point in device pixels
+    double angle = 0;        // degrees of the baseline from the x axis
 };
 
 bool Playback::playTextRecord(quint32 type, const RecordReader& r) {
@@ -118,17 +121,24 @@ void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>
         return;
     const QFont font = toQtFont(dc_.font, *size);
     const TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
-    painter_->save();
-    fillTextBox(xf, options, rect);
-    painter_->setTransform(at.textToPainter);
-    if (dc_.bkMode == OPAQUE)
+    // A vector target writes out every state change it is given, so there only what the text
+    // needs is changed, and the clip is put back afterwards; a raster target keeps its state.
+    if (raster_)
+        painter_->save();
+    const bool clipped = fillTextBox(xf, options, rect);
+    if (dc_.bkMode == OPAQUE) {
+        setPainterTransform(at.textToPainter);
         painter_->fillRect(
             QRectF(at.left, at.baseline - at.ascent, at.width, at.ascent + at.descent),
             dc_.bkColor);
+    }
     painter_->setFont(font);
     painter_->setPen(dc_.textColor);
     drawTextPieces(s, dx, font, *size, at);
-    painter_->restore();
+    if (raster_)
+        painter_->restore();
+    else if (clipped)
+        applyClip();
 }
 
 // With TA_UPDATECP the current position moves along the text in the direction of its alignment.
@@ -208,22 +218,30 @@ Playback::TextPlacement Playback::placeText(const QFont& font, const QString& s,
     if (graphicsMode == GM_ADVANCED && dc_.hasWorld)
         angle += std::atan2(dc_.world.m12(), dc_.world.m11()) * 180 / M_PI;
     at.textToPainter = QTransform().translate(origin.x(), origin.y()).rotate(angle) * toPainter_;
+    at.origin = origin;
+    at.angle = angle;
     return at;
 }
 
 // The record's rectangle: filled with the background colour (ETO_OPAQUE) and clipping the text
-// (ETO_CLIPPED). Leaves the painter in device coordinates.
-void Playback::fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect) {
-    painter_->setTransform(toPainter_);
+// (ETO_CLIPPED). True when it clips.
+bool Playback::fillTextBox(const QTransform& xf, quint32 options, const QRectF& rect) {
+    if (!(options & (ETO_OPAQUE | ETO_CLIPPED)))
+        return false;
     const QRectF deviceRect = xf.mapRect(rect);
-    if ((options & ETO_OPAQUE) && sane(deviceRect))
+    if (!sane(deviceRect))
+        return false;
+    setPainterTransform(toPainter_);
+    if (options & ETO_OPAQUE)
         painter_->fillRect(deviceRect, dc_.bkColor);
-    if ((options & ETO_CLIPPED) && sane(deviceRect))
-        painter_->setClipRect(deviceRect, Qt::IntersectClip);
+    if (!(options & ETO_CLIPPED))
+        return false;
+    painter_->setClipRect(deviceRect, Qt::IntersectClip);
+    return true;
 }
 
 // Draws s in one piece, or one piece per character at the advances dx stored in the record.
-// Requires the painter in text coordinates with font and pen set.
+// Requires the painter's font and pen set.
 void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, const QFont& font,
                               double size, const TextPlacement& at) {
     // Text stays text on every target, so that a PDF keeps it searchable. Only absurd sizes are
@@ -232,8 +250,9 @@ void Playback::drawTextPieces(const QString& s, const std::vector<qint32>& dx, c
     const auto [leastStretch, mostStretch] = stretchRange(at.textToPainter);
     if (size * mostStretch > 1e5 || !(size * leastStretch >= 0.5))
         return;
-    if (drawTextOnPixels(s, dx, font, size, at))
+    if (drawTextOnPixels(s, dx, font, size, at) || drawGlyphRun(s, dx, font, at))
         return;
+    setPainterTransform(at.textToPainter);
     // The raster engine renders glyphs as bitmaps unless their area is large, so a glyph stretched
     // long in one direction only still becomes a bitmap, which the font engine can fail to render.
     // Such glyphs are filled as outlines here.
@@ -297,6 +316,55 @@ bool Playback::drawTextOnPixels(const QString& s, const std::vector<qint32>& dx,
             x += dx[size_t(++i)] * at.advanceScale;
     }
     return true;
+}
+
+bool Playback::drawGlyphRun(const QString& s, const std::vector<qint32>& dx, const QFont& font,
+                            const TextPlacement& at) {
+    if (raster_ || dx.empty())
+        return false;
+    const QRawFont& raw = rawFontOf(font);
+    if (!raw.isValid())
+        return false;
+    QList<quint32> glyphs(s.size());
+    int count = int(glyphs.size());
+    if (!raw.glyphIndexesForChars(s.constData(), int(s.size()), glyphs.data(), &count) ||
+        count != s.size())
+        return false;
+    // A character the font lacks is left to drawText, which finds it in another font.
+    if (std::find(glyphs.cbegin(), glyphs.cend(), 0u) != glyphs.cend())
+        return false;
+    // Upright text is placed in the shapes' coordinates, so that the target's transform stays.
+    QPointF shift;
+    if (at.angle == 0) {
+        setPainterTransform(toPainter_);
+        shift = at.origin;
+    } else {
+        setPainterTransform(at.textToPainter);
+    }
+    QList<QPointF> positions;
+    positions.reserve(s.size());
+    double x = at.left;
+    for (qint32 advance : dx) {
+        positions.append(shift + QPointF(x, at.baseline));
+        x += advance * at.advanceScale;
+    }
+    QGlyphRun run;
+    run.setRawFont(raw);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(positions);
+    run.setUnderline(font.underline());
+    run.setStrikeOut(font.strikeOut());
+    painter_->drawGlyphRun(QPointF(0, 0), run);
+    return true;
+}
+
+const QRawFont& Playback::rawFontOf(const QFont& font) {
+    for (const auto& [known, raw] : rawFonts_) {
+        if (known == font)
+            return raw;
+    }
+    rawFonts_.emplace_back(font, QRawFont::fromFont(font));
+    return rawFonts_.back().second;
 }
 
 } // namespace lv26::emf
