@@ -298,6 +298,37 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(f.path(QStringLiteral("a.pdf"))));
     }
 
+    void pdfWrittenWhileThePagesAreMadeHasEveryPageInOrder() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        PayrollFixture f(employees(2000)); // 65 pages, more than are ever queued at once
+        QCOMPARE(runReport({QStringLiteral("--quiet"), QStringLiteral("--qrp"),
+                            QStringLiteral("made.qrp"), QStringLiteral("--pdf"),
+                            QStringLiteral("made.pdf")},
+                           f.path(QString()))
+                     .exitCode,
+                 0);
+        QCOMPARE(runReport({QStringLiteral("--quiet"), QStringLiteral("--from-qrp"),
+                            QStringLiteral("made.qrp"), QStringLiteral("--pdf"),
+                            QStringLiteral("loaded.pdf")},
+                           f.path(QString()))
+                     .exitCode,
+                 0);
+        const auto text = [&f](const char* name) {
+            QProcess p;
+            p.start(QStringLiteral("pdftotext"),
+                    {f.path(QLatin1String(name)), QStringLiteral("-")});
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        const QString made = text("made.pdf");
+        QCOMPARE(made.count(u'\f'), 65);
+        QVERIFY(made.contains(u"Func2000") && made.contains(u"Página 65"));
+        QCOMPARE(made, text("loaded.pdf"));
+        QCOMPARE(QDir(f.path(QString())).entryList({QStringLiteral("*.pdf*")}, QDir::Files),
+                 (QStringList{QStringLiteral("loaded.pdf"), QStringLiteral("made.pdf")}));
+    }
+
     void ctrlCRemovesTheFilesNotFinished_data() {
         QTest::addColumn<QStringList>("outputs");
         QTest::newRow("pages") << QStringList{"--qrp", "out.qrp", "--pdf", "out.pdf"};
