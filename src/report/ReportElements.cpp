@@ -186,32 +186,50 @@ double TReportCustomText::zoomPixelsToNative(double pixels) const {
 
 void TReportCustomText::makeLines(qsizetype maxLines) {
     lines_.clear();
-    const bool wrap = WordWrap && !AutoSize;
-    const int limit = wrap ? widthInZoomPixels() : 0;
+    if (maxLines <= 0)
+        return;
+    // Most texts are a single paragraph, taken as it is.
+    if (!text_.contains(u'\n') && !text_.contains(u'\r')) {
+        addParagraphLines(text_, maxLines);
+        return;
+    }
     for (const QString& paragraph : paragraphs(text_)) {
         if (lines_.size() >= maxLines)
             return;
-        if (!wrap || !paragraph.contains(u' ')) {
-            lines_ << paragraph;
+        addParagraphLines(paragraph, maxLines);
+    }
+}
+
+void TReportCustomText::addParagraphLines(const QString& paragraph, qsizetype maxLines) {
+    const qsizetype firstSpace = WordWrap && !AutoSize ? paragraph.indexOf(u' ') : -1;
+    if (firstSpace < 0) {
+        lines_ << paragraph;
+        return;
+    }
+    // A word that does not fit starts a new line; a word alone on its line stays there even
+    // when it is wider than the element. Words end at every single space, so a line is the
+    // stretch of the paragraph from its first word to the end of its last one.
+    const int limit = widthInZoomPixels();
+    qsizetype lineStart = 0;
+    qsizetype lineEnd = firstSpace;
+    QString candidate;
+    while (lineEnd < paragraph.size()) {
+        qsizetype wordEnd = paragraph.indexOf(u' ', lineEnd + 1);
+        if (wordEnd < 0)
+            wordEnd = paragraph.size();
+        candidate.resize(0);
+        candidate.append(QStringView(paragraph).sliced(lineStart, wordEnd - lineStart));
+        if (measureWidth(candidate) <= limit) {
+            lineEnd = wordEnd;
             continue;
         }
-        // A word that does not fit starts a new line; a word alone on its line stays there
-        // even when it is wider than the element.
-        const QStringList words = paragraph.split(u' ');
-        QString line = words.front();
-        for (qsizetype i = 1; i < words.size(); ++i) {
-            const QString candidate = line + u' ' + words[i];
-            if (measureWidth(candidate) <= limit) {
-                line = candidate;
-                continue;
-            }
-            lines_ << line;
-            if (lines_.size() >= maxLines)
-                return;
-            line = words[i];
-        }
-        lines_ << line;
+        lines_ << paragraph.sliced(lineStart, lineEnd - lineStart);
+        if (lines_.size() >= maxLines)
+            return;
+        lineStart = lineEnd + 1;
+        lineEnd = wordEnd;
     }
+    lines_ << paragraph.sliced(lineStart, lineEnd - lineStart);
 }
 
 void TReportCustomText::applyAutoSize() {

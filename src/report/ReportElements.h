@@ -144,6 +144,9 @@ protected:
 private:
     // Makes the lines of the text, at most `maxLines` of them.
     void makeLines(qsizetype maxLines = std::numeric_limits<qsizetype>::max());
+    // Appends the lines of one paragraph of the text, up to `maxLines` lines in all; requires
+    // fewer than that made so far.
+    void addParagraphLines(const QString& paragraph, qsizetype maxLines);
     // How many lines of `lineHeight` stack from `top` without passing `bottom`.
     qsizetype linesThatFit(double top, double bottom, double lineHeight) const;
     void applyAutoSize();
