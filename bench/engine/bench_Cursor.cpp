@@ -92,7 +92,7 @@ Figures measure(const QString& table, int calls) {
     });
     f.seek = nanosPerCall(calls, [&](int i) { cursor->gotoBookmark(marks[i % marks.size()]); });
     f.range = nanosPerCall(calls, [&](int i) {
-        const QVariant key = marks[i % marks.size()].key.value(0);
+        const QVariant key = marks[i % marks.size()].key().value(0);
         cursor->setRange(key, key);
         cursor->next(row);
     });

@@ -344,7 +344,7 @@ void TDataSet::Post() {
     }
     const engine::Bookmark written = cursor_->bookmark();
     if (written.isValid())
-        cursorRowId_ = written.rowId;
+        cursorRowId_ = written.rowId();
     modified_ = false;
     setState(DataSetState::Browse);
     resyncAround(written, activeRecord_);
@@ -459,18 +459,18 @@ bool TDataSet::readRow(bool forward, Buffer& buffer) {
     buffer.row = std::move(row);
     buffer.calc.clear();
     buffer.bookmark = cursor_->bookmark();
-    cursorRowId_ = buffer.bookmark.rowId;
+    cursorRowId_ = buffer.bookmark.rowId();
     return true;
 }
 
 // Stands the cursor on `bookmark`'s row (no seek when it is already there). False when the
 // row is gone: the cursor then stands between its neighbours.
 bool TDataSet::positionOn(const engine::Bookmark& bookmark) {
-    if (bookmark.isValid() && cursorRowId_ == bookmark.rowId)
+    if (bookmark.isValid() && cursorRowId_ == bookmark.rowId())
         return true;
     const bool found = bookmark.isValid() && cursor_->gotoBookmark(bookmark);
     if (found)
-        cursorRowId_ = bookmark.rowId;
+        cursorRowId_ = bookmark.rowId();
     else
         cursorRowId_.reset();
     return found;
@@ -553,7 +553,7 @@ void TDataSet::resyncAround(engine::Bookmark bookmark, int preferredActive) {
         if (cursor_->current(row)) {
             center.row = std::move(row);
             center.bookmark = cursor_->bookmark();
-            cursorRowId_ = center.bookmark.rowId;
+            cursorRowId_ = center.bookmark.rowId();
             found = true;
         }
     }

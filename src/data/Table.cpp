@@ -3,8 +3,43 @@
 #include "base/Messages.h"
 #include "data/DataSource.h"
 #include "data/Field.h"
+#include "engine/SqliteStorage.h"
+#include "engine/pg/PgStorage.h"
 
 namespace lv26 {
+
+namespace {
+
+std::unique_ptr<engine::storage::Storage>& chosenStorage() {
+    static std::unique_ptr<engine::storage::Storage> storage;
+    return storage;
+}
+
+} // namespace
+
+QString databaseSetting() {
+    return qEnvironmentVariable("LV26_DATABASE");
+}
+
+engine::storage::Storage& tableStorage() {
+    std::unique_ptr<engine::storage::Storage>& storage = chosenStorage();
+    if (!storage) {
+        const QString conninfo = databaseSetting();
+        if (conninfo.isEmpty())
+            storage = std::make_unique<engine::SqliteStorage>();
+        else
+            storage = std::make_unique<engine::pg::PgStorage>(conninfo);
+    }
+    return *storage;
+}
+
+void resetTableStorage() {
+    chosenStorage().reset();
+}
+
+bool tablesOnServer() {
+    return !databaseSetting().isEmpty();
+}
 
 // The table's end of the link to its master: settles and re-ranges the table on every row
 // event of the master.
@@ -51,7 +86,7 @@ void TTable::setMasterSource(TDataSource* source) {
 
 std::unique_ptr<engine::Cursor> TTable::openCursor() {
     QString index;
-    std::unique_ptr<engine::Cursor> cursor = engine::open(
+    std::unique_ptr<engine::Cursor> cursor = tableStorage().open(
         tableName_,
         [this, &index](const engine::TableDescription& description) {
             return index = chooseIndex(description);

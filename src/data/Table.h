@@ -3,15 +3,15 @@
 // TTable: a dataset over one table file of the engine, ordered by the index chosen for
 // IndexFieldNames, optionally following a master dataset (master-detail link).
 //
-// Opening (Open/setActive): starts the engine, describes TableName (bare names live in the
-// working directory), chooses the index: among indexes neither descending nor expression
-// based, the first whose field list is exactly IndexFieldNames (case ignored), else the first
-// that begins with it followed by ";", else "'%s' has no index for fields '%s'". Opens
-// read-write, or read-only when the file can only be read (every change then fails with
-// "Cannot modify a read-only dataset"). Binds each stored field to the column of the same
-// name ("%s: Field '%s' not found", "Field '%s' is not of the expected type"); a table
-// without field components gets one per column. With a master, restricts to the master's
-// key before reading, then stands on the first row.
+// Opening (Open/setActive): describes TableName in tableStorage() (bare names live in the
+// working directory, or on the server LV26_DATABASE names), chooses the index: among indexes
+// neither descending nor expression based, the first whose field list is exactly IndexFieldNames
+// (case ignored), else the first that begins with it followed by ";", else "'%s' has no index for
+// fields '%s'". Opens read-write, or read-only when the file can only be read (every change then
+// fails with "Cannot modify a read-only dataset"). Binds each stored field to the column of the
+// same name ("%s: Field '%s' not found", "Field '%s' is not of the expected type"); a table without
+// field components gets one per column. With a master, restricts to the master's key before
+// reading, then stands on the first row.
 //
 // Master-detail (MasterSource + MasterFields, one field): the table shows the rows whose
 // first index field equals the master's current MasterFields value. Before the master moves,
@@ -23,6 +23,7 @@
 // counting as a change.
 
 #include "data/DataSet.h"
+#include "engine/Storage.h"
 
 #include <QString>
 #include <QVariant>
@@ -31,6 +32,20 @@
 namespace lv26 {
 
 class TDataSource;
+
+// The value of LV26_DATABASE: a PostgreSQL connection string or URI naming the server that
+// keeps the tables; empty for the SQLite files of the working directory.
+QString databaseSetting();
+// True when databaseSetting() names a server.
+bool tablesOnServer();
+// Where tables are opened: the server databaseSetting() names, else the working directory's
+// files. Made on first use and kept for the process; throws the backend's error
+// (ServerUnavailable with the client library's message) when the server cannot be reached,
+// and tries again on the next use.
+engine::storage::Storage& tableStorage();
+// Forgets the storage tableStorage() made, so that its next use reads LV26_DATABASE anew.
+// Cursors already open keep their connection.
+void resetTableStorage();
 
 class TTable : public TDataSet {
 public:

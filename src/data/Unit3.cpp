@@ -97,7 +97,7 @@ void TDados::TotalHoras() {
     if (Table1->Eof())
         return;
     if (onePassPossible())
-        totalInPasses();
+        tablesOnServer() ? totalInRuns() : totalInPasses();
     while (!Table1->Eof()) {
         totalCurrentEmployee();
         Table1->Next();
@@ -161,6 +161,36 @@ void TDados::totalInPasses() {
             after = end.at;
             break;
         }
+    }
+}
+
+// On a server: the weekly hours summed per employee in one statement, then the employees
+// written in runs; an employee the visitor refuses (or another holder has locked) gets the
+// row-by-row steps, and the next runs go on after it.
+void TDados::totalInRuns() {
+    engine::storage::Storage& storage = tableStorage();
+    const engine::storage::KeyTotals totals = storage.sumByKey(
+        Table2->TableName(), Table2->IndexName(), Table2HorasNaSemana->FieldName());
+    const int keyColumn = Table1->FieldByName(Table1->IndexFieldNames())->Column();
+    const auto visit = [&](engine::Row& row) {
+        if (keyColumn < 0 || row[keyColumn].isNull())
+            return engine::storage::RowVisit::Stop;
+        const engine::storage::KeyTotal total = totals.at(row[keyColumn]);
+        return totalEmployee(row, {total.blank, total.sum}) ? engine::storage::RowVisit::Write
+                                                            : engine::storage::RowVisit::Stop;
+    };
+    engine::Bookmark after;
+    for (;;) {
+        const engine::storage::RunsEnd end =
+            storage.writeRuns(Table1->TableName(), Table1->IndexName(), after, 512, visit);
+        if (end.how == engine::storage::RunsEnd::How::Finished) {
+            Table1->Last();
+            Table2->Last();
+            return;
+        }
+        Table1->GotoBookmark(end.at);
+        totalCurrentEmployee();
+        after = end.at;
     }
 }
 

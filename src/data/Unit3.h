@@ -52,6 +52,7 @@ private:
     // cannot write; leaves Table1 on the first employee still to be done (at its end when
     // none is left). Raises the first error as TotalHoras does.
     void totalInPasses();
+    void totalInRuns();
     bool onePassPossible() const;
     bool totalEmployee(engine::Row& row, const engine::DetailTotal& total) const;
     void totalCurrentEmployee();

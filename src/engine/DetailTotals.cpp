@@ -373,7 +373,7 @@ void DetailTotalsRun::beginRun() {
 }
 
 DetailTotalsEnd DetailTotalsRun::run(const Bookmark& after, const Visitor& visit) {
-    lastKey_ = after.isValid() ? RawValue::fromVariant(after.key.value(0)) : RawValue();
+    lastKey_ = after.isValid() ? RawValue::fromVariant(after.key().value(0)) : RawValue();
     if (after.isValid() && lastKey_.type != SQLITE_TEXT)
         return {};
     end_ = {};
@@ -469,7 +469,7 @@ bool DetailTotalsRun::lockRun() {
     for (qsizetype i = 0; i < run_.size(); ++i) {
         if (!locks_.tryLock(run_[i].rowId)) {
             end_ = {DetailTotalsEnd::How::Stopped,
-                    Bookmark{{run_[i].row[keyColumn_]}, run_[i].rowId}};
+                    Bookmark::make({run_[i].row[keyColumn_]}, run_[i].rowId)};
             run_.resize(i);
             return false;
         }
@@ -502,7 +502,7 @@ bool DetailTotalsRun::tryLockSpans() {
 }
 
 void DetailTotalsRun::stopAt(const MasterRow& master) {
-    end_ = {DetailTotalsEnd::How::Stopped, Bookmark{{master.key.toVariant()}, master.rowId}};
+    end_ = {DetailTotalsEnd::How::Stopped, Bookmark::make({master.key.toVariant()}, master.rowId)};
 }
 
 // Writes the changed values of the run's rows (a row read back unchanged needs no write:
@@ -549,7 +549,8 @@ bool DetailTotalsRun::stopAtRunStart() {
     locks_.unlockAll();
     if (!run_.isEmpty()) {
         const Pending& first = run_.first();
-        end_ = {DetailTotalsEnd::How::Stopped, Bookmark{{first.row[keyColumn_]}, first.rowId}};
+        end_ = {DetailTotalsEnd::How::Stopped,
+                Bookmark::make({first.row[keyColumn_]}, first.rowId)};
         run_.clear();
         return true;
     }
@@ -566,8 +567,8 @@ bool DetailTotalsRun::stopAtRunStart() {
     if (!next.step())
         return false;
     end_ = {DetailTotalsEnd::How::Stopped,
-            Bookmark{{RawValue::fromColumn(next.handle(), 1).toVariant()},
-                     sqlite3_column_int64(next.handle(), 0)}};
+            Bookmark::make({RawValue::fromColumn(next.handle(), 1).toVariant()},
+                           sqlite3_column_int64(next.handle(), 0))};
     return true;
 }
 

@@ -645,18 +645,18 @@ Bookmark SqliteCursor::bookmark() const {
     QList<QVariant> key;
     for (const RawValue& v : key_)
         key << v.toVariant();
-    return {key, rowId_};
+    return Bookmark::make(std::move(key), rowId_);
 }
 
 bool SqliteCursor::gotoBookmark(const Bookmark& bookmark) {
-    if (place_ != Place::At || bookmark.rowId != rowId_)
+    if (place_ != Place::At || bookmark.rowId() != rowId_)
         dropBatch(); // standing still keeps the rows that follow
-    if (!bookmark.isValid() || bookmark.key.size() != index_.parts.size()) {
+    if (!bookmark.isValid() || bookmark.key().size() != index_.parts.size()) {
         moveToBof();
         return false;
     }
     Found found;
-    if (readByRowId(bookmark.rowId, &found, true)) {
+    if (readByRowId(bookmark.rowId(), &found, true)) {
         Row row;
         standOn(found, row); // the row still exists: where it stands now
         return true;
@@ -664,9 +664,9 @@ bool SqliteCursor::gotoBookmark(const Bookmark& bookmark) {
     place_ = Place::At;
     onRow_ = false;
     key_.clear();
-    for (const QVariant& v : bookmark.key)
+    for (const QVariant& v : bookmark.key())
         key_ << RawValue::fromVariant(v);
-    rowId_ = bookmark.rowId;
+    rowId_ = bookmark.rowId();
     return false;
 }
 

@@ -9,7 +9,7 @@
 // them. Nothing here knows about fields, row states, business rules or widgets. Everything
 // runs on the calling thread.
 
-#include "engine/TableEngine.h"
+#include "base/Error.h"
 
 #include <QList>
 #include <QString>
@@ -22,15 +22,78 @@
 
 namespace lv26::engine {
 
+// Column type families as declared in a table file. Other is any declared type the engine
+// does not know (reported so that the table layer can refuse to bind to it).
+enum class ColumnType { Text, Int16, Int32, AutoInc, Float, Money, Other };
+
+struct ColumnInfo {
+    QString name;
+    ColumnType type = ColumnType::Text;
+    int size = 0;         // characters for Text (0: no size declared), 0 for the others
+    QString declaredType; // the type as written in the file, e.g. "CHAR(5)"
+};
+
+struct IndexInfo {
+    QString name;
+    QString fields; // field names joined by ";" in key order
+    bool primary = false;
+    bool unique = false;
+    bool descending = false;
+    bool caseInsensitive = false;
+    bool expression = false; // an expression key part, or a partial (filtered) index
+};
+
+struct TableDescription {
+    QString tableName; // as asked for, e.g. "Func.DB"
+    QList<ColumnInfo> columns;
+    QList<IndexInfo> indexes;
+};
+
+// One row: a value per column, in the order of TableDescription::columns. A null QVariant is
+// a blank value. Text columns hold QString, Int16/Int32/AutoInc hold int, Float/Money double.
+using Row = QList<QVariant>;
+
+// ReadWriteElseReadOnly opens read-write when the file can be written and read-only when it
+// can only be read; the cursor's isReadOnly() tells which it got.
+enum class OpenMode { ReadWrite, ReadOnly, ReadWriteElseReadOnly };
+
+// Error codes every backend raises; the storage library's own failures are mapped onto these.
+// errorText() gives the text of each.
 namespace codes {
+constexpr quint16 EngineNotFound = 0x2108;
+constexpr quint16 OutOfMemory = 0x2501;
+constexpr quint16 EngineLoadFailed = 0x2109;
+constexpr quint16 EngineEntryMissing = 0x2A06;
+
+constexpr quint16 TableNotFound = 0x3101;   // the file does not exist
+constexpr quint16 NotATable = 0x3102;       // damaged, foreign or not a database at all
+constexpr quint16 AccessDenied = 0x3103;    // the file cannot be read
+constexpr quint16 ReadOnlyTable = 0x3104;   // read-write asked of a file that can only be read
+constexpr quint16 IndexNotFound = 0x3105;   // no index of that name
+constexpr quint16 IndexNotUsable = 0x3106;  // descending or expression index
+constexpr quint16 TableExists = 0x3107;     // createTables() would overwrite a file
+constexpr quint16 RecordLocked = 0x3201;    // another cursor or process holds the row lock
+constexpr quint16 KeyViolation = 0x3202;    // duplicate value in a unique index
+constexpr quint16 RecordDeleted = 0x3203;   // the current row no longer exists
+constexpr quint16 NoCurrentRecord = 0x3204; // the cursor stands at an end
+constexpr quint16 InvalidValue = 0x3205;    // a value that the column cannot hold
+constexpr quint16 TableBusy = 0x3301;       // another process kept the file busy too long
+constexpr quint16 DiskFull = 0x3302;
+constexpr quint16 IoError = 0x3303;
+constexpr quint16 GeneralError = 0x3304;      // any other failure of the storage library
 constexpr quint16 ServerUnavailable = 0x3305; // the database server cannot be reached
 } // namespace codes
 
-// The text of `code`: errorText() for the engine's codes, the server's own for
-// ServerUnavailable; empty for an unknown code.
+// The engine's own text for `code` ("Key violation." ...); empty for an unknown code.
+QString errorText(quint16 code);
+
+// Names the index a cursor is to follow, given the table's description (an index name as the
+// description reports it). May throw; the open then fails with that error.
+using IndexChooser = std::function<QString(const TableDescription&)>;
+
+// The text of `code`, as errorText() gives it.
 inline QString storageErrorText(quint16 code) {
-    return code == codes::ServerUnavailable ? msg(Message::EngineServerUnavailable)
-                                            : errorText(code);
+    return errorText(code);
 }
 
 namespace storage {
@@ -183,6 +246,11 @@ public:
     // only be read), or describe()'s errors.
     virtual std::unique_ptr<TableCursor> open(const QString& tableName, const QString& indexName,
                                               OpenMode mode) = 0;
+    // As open() above, describing the table once: the cursor follows the index `chooseIndex`
+    // names from the description it is given (called once, before any index is checked), and
+    // its description() is that one.
+    virtual std::unique_ptr<TableCursor> open(const QString& tableName,
+                                              const IndexChooser& chooseIndex, OpenMode mode) = 0;
 
     // Creates the empty tables "Func.DB" and "Dados.DB" with the columns and indexes of
     // docs/tables.md. Throws TableExists, making neither, when either exists.

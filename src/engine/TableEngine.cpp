@@ -58,6 +58,8 @@ QString errorText(quint16 code) {
         return msg(Message::EngineIoError);
     case codes::GeneralError:
         return msg(Message::EngineGeneralError);
+    case codes::ServerUnavailable:
+        return msg(Message::EngineServerUnavailable);
     default:
         return {};
     }

@@ -6,7 +6,7 @@
 // EEngineError with a 16-bit code and the engine's text. Everything runs on the calling
 // thread; nothing here knows about fields, row states or widgets.
 
-#include "base/Error.h"
+#include "engine/Storage.h"
 
 #include <QList>
 #include <QString>
@@ -16,87 +16,8 @@
 
 namespace lv26::engine {
 
-// Column type families as declared in a table file. Other is any declared type the engine
-// does not know (reported so that the table layer can refuse to bind to it).
-enum class ColumnType { Text, Int16, Int32, AutoInc, Float, Money, Other };
-
-struct ColumnInfo {
-    QString name;
-    ColumnType type = ColumnType::Text;
-    int size = 0;         // characters for Text (0: no size declared), 0 for the others
-    QString declaredType; // the type as written in the file, e.g. "CHAR(5)"
-};
-
-struct IndexInfo {
-    QString name;
-    QString fields; // field names joined by ";" in key order
-    bool primary = false;
-    bool unique = false;
-    bool descending = false;
-    bool caseInsensitive = false;
-    bool expression = false; // an expression key part, or a partial (filtered) index
-};
-
-struct TableDescription {
-    QString tableName; // as asked for, e.g. "Func.DB"
-    QList<ColumnInfo> columns;
-    QList<IndexInfo> indexes;
-};
-
-// One row: a value per column, in the order of TableDescription::columns. A null QVariant is
-// a blank value. Text columns hold QString, Int16/Int32/AutoInc hold int, Float/Money double.
-using Row = QList<QVariant>;
-
-// Position of a row in a cursor's order: its index key plus the row's identity. Stays
-// meaningful after the row is changed or deleted (it then names the place the row had). Any
-// identity is a row's, 0 and negative ones included: a default bookmark names no row.
-class Bookmark {
-public:
-    Bookmark() = default;
-    Bookmark(QList<QVariant> key, qint64 rowId) : key(std::move(key)), rowId(rowId), valid_(true) {}
-
-    QList<QVariant> key;
-    qint64 rowId = 0;
-    bool isValid() const { return valid_; }
-
-private:
-    bool valid_ = false;
-};
-
-// ReadWriteElseReadOnly opens read-write when the file can be written and read-only when it
-// can only be read; the cursor's isReadOnly() tells which it got.
-enum class OpenMode { ReadWrite, ReadOnly, ReadWriteElseReadOnly };
-
-// Error codes the engine raises; SQLite's own result codes are mapped onto these.
-// errorText() gives the engine's text for each.
-namespace codes {
-constexpr quint16 EngineNotFound = 0x2108;
-constexpr quint16 OutOfMemory = 0x2501;
-constexpr quint16 EngineLoadFailed = 0x2109;
-constexpr quint16 EngineEntryMissing = 0x2A06;
-
-constexpr quint16 TableNotFound = 0x3101;   // the file does not exist
-constexpr quint16 NotATable = 0x3102;       // damaged, foreign or not a database at all
-constexpr quint16 AccessDenied = 0x3103;    // the file cannot be read
-constexpr quint16 ReadOnlyTable = 0x3104;   // read-write asked of a file that can only be read
-constexpr quint16 IndexNotFound = 0x3105;   // no index of that name
-constexpr quint16 IndexNotUsable = 0x3106;  // descending or expression index
-constexpr quint16 TableExists = 0x3107;     // createTables() would overwrite a file
-constexpr quint16 RecordLocked = 0x3201;    // another cursor or process holds the row lock
-constexpr quint16 KeyViolation = 0x3202;    // duplicate value in a unique index
-constexpr quint16 RecordDeleted = 0x3203;   // the current row no longer exists
-constexpr quint16 NoCurrentRecord = 0x3204; // the cursor stands at an end
-constexpr quint16 InvalidValue = 0x3205;    // a value that the column cannot hold
-constexpr quint16 TableBusy = 0x3301;       // another process kept the file busy too long
-constexpr quint16 DiskFull = 0x3302;
-constexpr quint16 IoError = 0x3303;
-constexpr quint16 GeneralError = 0x3304; // any other failure of the storage library
-} // namespace codes
-
-// The engine's own text for `code` ("Key violation." ...); empty for an unknown code.
-QString errorText(quint16 code);
-
-class Cursor;
+using Bookmark = storage::Bookmark;
+using Cursor = storage::TableCursor;
 
 // Starts the engine once; later calls return at once. Shows the wait cursor meanwhile when a
 // GUI application exists. Throws EEngineError ("An error occurred while initializing the
@@ -116,10 +37,6 @@ TableDescription describe(const QString& tableName);
 // read-only instead.
 // The cursor starts before the first row. Never reads the whole table.
 std::unique_ptr<Cursor> open(const QString& tableName, const QString& indexName, OpenMode mode);
-
-// Names the index a cursor is to follow, given the table's description (an index name as the
-// description reports it). May throw; the open then fails with that error.
-using IndexChooser = std::function<QString(const TableDescription&)>;
 
 // As open() above, reading the file once: the table is described from the opening that the
 // cursor keeps, and the cursor follows the index `chooseIndex` names from that description
@@ -232,61 +149,5 @@ private:
 // Scans of a whole detail table made by totals passes in this process so far (for tests and
 // benchmarks).
 qint64 detailTableScans();
-
-class Cursor {
-public:
-    virtual ~Cursor() = default;
-
-    virtual const TableDescription& description() const = 0;
-    virtual bool isReadOnly() const = 0;
-
-    // Positioning, in index order within the range in force. Each move costs one or a few
-    // index seeks, independent of the table's size.
-    virtual void moveToBof() = 0; // before the first row
-    virtual void moveToEof() = 0; // after the last row
-    // Reads the row after (before) the current position into `row` and stands on it;
-    // returns false and stands after the last (before the first) row when there is none.
-    virtual bool next(Row& row) = 0;
-    virtual bool prior(Row& row) = 0;
-    // Re-reads the row the cursor stands on; false when it is gone or the cursor is at an end.
-    virtual bool current(Row& row) = 0;
-
-    // The current row's bookmark; invalid at the ends.
-    virtual Bookmark bookmark() const = 0;
-    // Stands on the bookmarked row when it still exists (true), else at the place it would
-    // have in index order, between its neighbours (false).
-    virtual bool gotoBookmark(const Bookmark& bookmark) = 0;
-
-    // Restricts the cursor to rows whose first index field lies between `low` and `high`,
-    // both inclusive (a null value matches only blank keys), and moves before the first row.
-    virtual void setRange(const QVariant& low, const QVariant& high) = 0;
-    virtual void clearRange() = 0;
-    // Forgets anything cached so that rows written by others are seen.
-    virtual void refresh() = 0;
-    // Number of rows within the range in force, counted by the storage (no row is read into
-    // memory and the position is kept).
-    virtual qint64 rowCount() = 0;
-
-    // Locks the current row against every other cursor, in this or another process, and
-    // re-reads it into `row`. Throws EEngineError when another holder has the lock (the
-    // message names the table) or the row is gone. A lock dies with its process.
-    virtual void lockCurrent(Row& row) = 0;
-    // Releases the lock taken by lockCurrent(), if any.
-    virtual void releaseLock() = 0;
-    // True while this cursor holds a row lock.
-    virtual bool hasLock() const = 0;
-    // Writes `row` over the locked current row and releases the lock; the cursor stays on
-    // the row at its new place in index order. Throws on a key violation (the row keeps
-    // its lock and stored values). Without a lock held, takes one first (RecordLocked when
-    // another holder has it). Text longer than its column is cut to the column's size, an
-    // empty text is stored blank; a number outside its column's range throws InvalidValue.
-    virtual void updateCurrent(const Row& row) = 0;
-    // Inserts `row`; the cursor stands on it. Throws on a key violation.
-    virtual void insertRow(const Row& row) = 0;
-    // Deletes the current row (one already gone is no error); the cursor stays at the
-    // place it had, so next()/prior() read its neighbours. Throws RecordLocked when another
-    // holder has the row's lock, NoCurrentRecord at an end.
-    virtual void deleteCurrent() = 0;
-};
 
 } // namespace lv26::engine

@@ -274,9 +274,9 @@ void TestTableEngine::sequentialReadsSeeEveryWrite() {
     QCOMPARE(row[0].toString(), QStringLiteral("00100"));
 
     // Another cursor renames the next row and deletes the one after it.
-    QVERIFY(writer->gotoBookmark({{QStringLiteral("00101")}, 101}));
+    QVERIFY(writer->gotoBookmark(Bookmark::make({QStringLiteral("00101")}, 101)));
     writer->updateCurrent(employee(QStringLiteral("00101"), QStringLiteral("Bia")));
-    QVERIFY(writer->gotoBookmark({{QStringLiteral("00102")}, 102}));
+    QVERIFY(writer->gotoBookmark(Bookmark::make({QStringLiteral("00102")}, 102)));
     writer->deleteCurrent();
     QVERIFY(reader->next(row));
     QCOMPARE(row[1].toString(), QStringLiteral("Bia"));
@@ -295,7 +295,7 @@ void TestTableEngine::sequentialReadsSeeEveryWrite() {
     for (int i = 0; i < 50; ++i)
         QVERIFY(reader->prior(row));
     QCOMPARE(row[0].toString(), QStringLiteral("00251"));
-    QVERIFY(writer->gotoBookmark({{QStringLiteral("00250")}, 250}));
+    QVERIFY(writer->gotoBookmark(Bookmark::make({QStringLiteral("00250")}, 250)));
     writer->deleteCurrent();
     writer->insertRow(employee(QStringLiteral("0024A")));
     QVERIFY(reader->prior(row));

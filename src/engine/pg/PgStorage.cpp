@@ -21,7 +21,14 @@ TableDescription PgStorage::describe(const QString& tableName) {
 
 std::unique_ptr<storage::TableCursor> PgStorage::open(const QString& tableName,
                                                       const QString& indexName, OpenMode mode) {
+    return open(
+        tableName, [&indexName](const TableDescription&) { return indexName; }, mode);
+}
+
+std::unique_ptr<storage::TableCursor>
+PgStorage::open(const QString& tableName, const IndexChooser& chooseIndex, OpenMode mode) {
     PgTable table = describeTable(*connection_, tableName);
+    const QString indexName = chooseIndex(table.description);
     if (mode == OpenMode::ReadWrite && !table.writable)
         raise(codes::ReadOnlyTable, {msg(Message::EngineAtTable, {tableName})});
     const bool readOnly = mode == OpenMode::ReadOnly || !table.writable;

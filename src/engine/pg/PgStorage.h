@@ -23,6 +23,8 @@ public:
     TableDescription describe(const QString& tableName) override;
     std::unique_ptr<storage::TableCursor> open(const QString& tableName, const QString& indexName,
                                                OpenMode mode) override;
+    std::unique_ptr<storage::TableCursor>
+    open(const QString& tableName, const IndexChooser& chooseIndex, OpenMode mode) override;
     void createTables() override;
     void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) override;
     storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,
