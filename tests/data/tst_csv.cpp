@@ -129,7 +129,8 @@ private Q_SLOTS:
     }
 
     // A spreadsheet program reads every column as written: the keys and CPF as text with
-    // their leading zeros, the amounts as numbers.
+    // their leading zeros, the amounts as numbers. The import names the file's number format
+    // (1033: '.' as the decimal point), whatever the session's locale.
     void spreadsheetReadsEveryColumn() {
         const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
         if (soffice.isEmpty())
@@ -143,11 +144,11 @@ private Q_SLOTS:
         env.insert(QStringLiteral("HOME"), home.path());
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(folder.path());
-        p.start(soffice,
-                {QStringLiteral("-env:UserInstallation=file://") + home.path(),
-                 QStringLiteral("--headless"), QStringLiteral("--convert-to"),
-                 QStringLiteral("ods"), QStringLiteral("--infilter=CSV:44,34,76,1,1/2/2/2/3/2/4/2"),
-                 QStringLiteral("--outdir"), folder.path(), folder.path("month.csv")});
+        p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + home.path(),
+                          QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+                          QStringLiteral("ods"),
+                          QStringLiteral("--infilter=CSV:44,34,76,1,1/2/2/2/3/2/4/2,1033"),
+                          QStringLiteral("--outdir"), folder.path(), folder.path("month.csv")});
         QVERIFY(p.waitForFinished(300000));
         QProcess unzip;
         unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), folder.path("month.ods"),
