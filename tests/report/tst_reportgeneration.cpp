@@ -231,6 +231,27 @@ private Q_SLOTS:
         QCOMPARE(drawn[1], oneWord);
     }
 
+    // A box that holds a few lines shows the first lines of the whole wrapped text.
+    void tallerNameBoxShowsTheFirstLinesOfTheWrap() {
+        const QString longName = QStringLiteral("Maria Aparecida dos Santos Oliveira da Costa");
+        PayrollFixture f({{QStringLiteral("00001"), longName, 10.0, 40}});
+        auto* name = static_cast<TReportCustomText*>(
+            f.report().bandOfType(TBandType::btDetail)->findElement(QStringLiteral("RepDBText1")));
+        name->setHeight(name->Height() * 2.6);
+        Run run(f.report());
+        run.generate();
+        const int column = previewUnits(100 + 19.8438);
+        QStringList drawn;
+        for (const DrawnText& t : run.recorder.textsOn(1)) {
+            if (t.at.x() == column && t.font.size == 8)
+                drawn << t.text;
+        }
+        name->setText(longName);
+        const QStringList whole = name->lines();
+        QVERIFY2(whole.size() > 3, qPrintable(whole.join(u'|')));
+        QCOMPARE(drawn, whole.mid(0, 3)); // 2.6 times the one-line height holds three lines
+    }
+
     void fieldAndExpressionColumns() {
         PayrollFixture f({{QStringLiteral("00001"), QStringLiteral("Ana"), 12.5, 40},
                           {QStringLiteral("00002"), QStringLiteral("Bia"), 12.5, QVariant()},
