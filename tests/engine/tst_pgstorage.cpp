@@ -3,6 +3,7 @@
 // and what the server's absence or loss looks like.
 
 #include "ChildProcess.h"
+#include "PgTestServer.h"
 #include "engine/Storage.h"
 #include "engine/pg/PgStorage.h"
 
@@ -24,84 +25,13 @@ using Bookmark = storage::Bookmark;
 using storage::RowVisit;
 using storage::RunsEnd;
 using storage::TableCursor;
+using test::runSql;
+using test::TestServer;
 
 namespace {
 
 const QString funcTable = QStringLiteral("Func.DB");
 const QString dadosTable = QStringLiteral("Dados.DB");
-
-// The private server: started in a temporary folder, kept across stops so it can be started
-// again on the same cluster.
-class TestServer {
-public:
-    // Starts it; false with `why` set when PostgreSQL cannot run here (skip) or failed.
-    bool start(QString* why, bool* unavailable) {
-        if (!dir_) {
-            dir_ = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/lv26-pg-XXXXXX"));
-            if (!dir_->isValid())
-                return fail(why, QStringLiteral("no temporary folder"));
-        }
-        process_ = std::make_unique<QProcess>();
-        process_->setProcessChannelMode(QProcess::SeparateChannels);
-        process_->start(QStringLiteral("bash"),
-                        {QStringLiteral(LV26_SOURCE_DIR "/tests/pg-test-server.sh"), dir_->path(),
-                         QStringLiteral("--keep")});
-        QDeadlineTimer deadline(60000);
-        while (!process_->canReadLine() && process_->state() != QProcess::NotRunning &&
-               !deadline.hasExpired())
-            process_->waitForReadyRead(200);
-        if (!process_->canReadLine()) {
-            process_->waitForFinished(5000);
-            *unavailable = process_->exitCode() == 3;
-            return fail(why, QString::fromUtf8(process_->readAllStandardError()).trimmed());
-        }
-        conninfo_ = QString::fromUtf8(process_->readLine()).trimmed();
-        return true;
-    }
-    // Stops it (a fast shutdown: its sessions end), keeping the cluster.
-    void stop() {
-        if (!process_)
-            return;
-        process_->terminate();
-        process_->waitForFinished(30000);
-        process_.reset();
-    }
-    const QString& conninfo() const { return conninfo_; }
-    QString folder() const { return dir_ ? dir_->path() : QString(); }
-    ~TestServer() { stop(); }
-
-private:
-    static bool fail(QString* why, const QString& text) {
-        *why = text;
-        return false;
-    }
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QProcess> process_;
-    QString conninfo_;
-};
-
-// Plain SQL on the server, as another program (or a person with psql) would run it.
-QStringList runSql(const QString& conninfo, const QString& sql) {
-    PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
-    PQsetNoticeProcessor(
-        conn, [](void*, const char*) {}, nullptr);
-    QStringList out;
-    PGresult* r = PQexec(conn, sql.toUtf8().constData());
-    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
-        for (int i = 0; i < PQntuples(r); ++i) {
-            QStringList row;
-            for (int c = 0; c < PQnfields(r); ++c)
-                row << (PQgetisnull(r, i, c) ? QStringLiteral("<null>")
-                                             : QString::fromUtf8(PQgetvalue(r, i, c)));
-            out << row.join(QLatin1Char('|'));
-        }
-    } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
-        out << QStringLiteral("ERROR: ") + QString::fromUtf8(PQerrorMessage(conn));
-    }
-    PQclear(r);
-    PQfinish(conn);
-    return out;
-}
 
 Row employee(const QVariant& matricula, const QString& nome = QStringLiteral("Ana"),
              const QVariant& horas = {}) {
