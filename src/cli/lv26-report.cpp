@@ -24,10 +24,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <fcntl.h>
-#include <functional>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -102,10 +99,6 @@ public:
         std::fflush(stderr);
         drawn_ = true;
     }
-    // Told the pages finished so far at each notification of a generation; none when empty.
-    void setPagesListener(std::function<void(int)> listener) {
-        pagesListener_ = std::move(listener);
-    }
     void finish() {
         if (drawn_)
             std::fputc('\n', stderr);
@@ -121,8 +114,6 @@ protected:
         }
         if (e->type() == PagesCompletedEventType) {
             show(percent_, static_cast<ReportNotifyEvent*>(e)->value());
-            if (pagesListener_)
-                pagesListener_(pages_);
             return true;
         }
         return QObject::event(e);
@@ -135,7 +126,6 @@ private:
     int percent_ = 0;
     int pages_ = 0;
     QElapsedTimer clock_;
-    std::function<void(int)> pagesListener_;
 };
 
 // ----- the run -----
@@ -221,19 +211,13 @@ public:
         if (!c_.needsPages())
             return;
         TReportPrinter printer;
-        // A PDF of generated pages is written while they are made.
-        std::unique_ptr<PdfPipeline> pdf;
-        if (fromQrp.isEmpty() && !c_.pdf.isEmpty())
-            pdf = std::make_unique<PdfPipeline>(c_.pdf);
         if (fromQrp.isEmpty())
-            generate(listForm->Report1, printer, pdf.get());
+            generate(listForm->Report1, printer);
         else
             load(printer, fromQrp);
         if (!c_.qrp.isEmpty())
             writeQrp(printer);
-        if (pdf)
-            pdf->finish();
-        else if (!c_.pdf.isEmpty())
+        if (!c_.pdf.isEmpty())
             writePdfFile(printer);
         if (!c_.pngDir.isEmpty())
             writePng(printer);
@@ -264,43 +248,16 @@ private:
         file.commit();
     }
 
-    // Generates the pages; each finished page also goes to pdf, when there is one.
-    void generate(TReport& report, TReportPrinter& printer, PdfPipeline* pdf) {
+    void generate(TReport& report, TReportPrinter& printer) {
         printer.setDestination(TReportDestination::Preview);
         printer.setProgressReceiver(&bar_);
         current_ = &printer;
         bar_.restart();
-        int sent = 0;
-        std::exception_ptr pdfError;
-        // Called from the generation's event dispatching: errors are kept for later, never
-        // thrown through it.
-        const auto sendPages = [&](int finished) {
-            try {
-                while (pdf && !pdfError && sent < finished) {
-                    const std::optional<QByteArray> page = printer.fetchPage(sent + 1);
-                    if (!page)
-                        throw Error(msg(Message::MetafileNotValid));
-                    if (!pdf->addPage(*page))
-                        pdf->finish(); // raises the writer's error
-                    ++sent;
-                }
-            } catch (...) {
-                pdfError = std::current_exception();
-                printer.Cancel();
-            }
-        };
-        bar_.setPagesListener(sendPages);
         report.Generate(printer);
         current_ = nullptr;
         QCoreApplication::sendPostedEvents(&bar_);
-        bar_.setPagesListener({});
         bar_.finish();
-        if (pdfError)
-            std::rethrow_exception(pdfError);
         requireAllPages(printer);
-        sendPages(printer.PageCount());
-        if (pdfError)
-            std::rethrow_exception(pdfError);
     }
 
     static void load(TReportPrinter& printer, const QString& fileName) {

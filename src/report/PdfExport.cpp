@@ -14,11 +14,6 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 namespace lv26 {
 
@@ -66,33 +61,31 @@ void tell(const ExportProgress& progress, int pages) {
         progress(pages);
 }
 
-// A PDF document on an open file, one page per picture on the picture's own paper.
-class PdfDocument {
-public:
-    explicit PdfDocument(QIODevice& file) : writer_(&file) {
-        writer_.setTitle(msg(Message::PdfDocumentTitle));
-        writer_.setCreator(msg(Message::PdfDocumentCreator));
-        writer_.setPageMargins(QMarginsF(0, 0, 0, 0));
-    }
-    // Plays picture on a new page. False when the painter cannot begin on the writer.
-    // Raises "Metafile is not valid" for a damaged picture.
-    bool add(const QByteArray& picture) {
-        writer_.setPageSize(QPageSize(paperOf(picture), QPageSize::Millimeter));
-        if (painter_.isActive())
-            writer_.newPage();
-        else if (!painter_.begin(&writer_))
-            return false;
-        playEmf(picture, painter_,
-                QRectF(QPointF(0, 0), QSizeF(writer_.width(), writer_.height())));
-        return true;
-    }
-    // Writes the end of the document. False when it could not, or when it has no page.
-    bool end() { return painter_.isActive() && painter_.end(); }
+enum class PlayEnd { Done, Cancelled, Failed };
 
-private:
-    QPdfWriter writer_;
-    QPainter painter_; // ended before the writer goes
-};
+// Plays the pictures into `writer` one page each.
+PlayEnd playPages(const TReportPrinter& printer, QPdfWriter& writer,
+                  const ExportCancelled& cancelled, const ExportProgress& progress) {
+    QByteArray page = pageOf(printer, 1);
+    writer.setPageSize(QPageSize(paperOf(page), QPageSize::Millimeter));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return PlayEnd::Failed;
+    for (int n = 1;; ++n) {
+        playEmf(page, painter, QRectF(QPointF(0, 0), QSizeF(writer.width(), writer.height())));
+        tell(progress, n);
+        if (n == printer.PageCount())
+            break;
+        if (stopped(cancelled)) {
+            painter.end();
+            return PlayEnd::Cancelled;
+        }
+        page = pageOf(printer, n + 1);
+        writer.setPageSize(QPageSize(paperOf(page), QPageSize::Millimeter));
+        writer.newPage();
+    }
+    return painter.end() ? PlayEnd::Done : PlayEnd::Failed;
+}
 
 } // namespace
 
@@ -105,115 +98,18 @@ bool writePdf(const TReportPrinter& printer, const QString& fileName,
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         raiseCannotCreate(fileName);
-    bool written = true;
-    {
-        PdfDocument document(file);
-        for (int n = 1; written && n <= printer.PageCount(); ++n) {
-            if (n > 1 && stopped(cancelled)) {
-                file.cancelWriting();
-                return false;
-            }
-            written = document.add(pageOf(printer, n));
-            tell(progress, n);
-        }
-        written = written && document.end();
+    QPdfWriter writer(&file);
+    writer.setTitle(msg(Message::PdfDocumentTitle));
+    writer.setCreator(msg(Message::PdfDocumentCreator));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    const PlayEnd end = playPages(printer, writer, cancelled, progress);
+    if (end == PlayEnd::Cancelled) {
+        file.cancelWriting();
+        return false;
     }
-    if (!written || !file.commit())
+    if (end == PlayEnd::Failed || !file.commit())
         raiseWriteError(file, errno);
     return true;
-}
-
-struct PdfPipeline::Worker {
-    static constexpr size_t kQueuedPages = 16;
-
-    explicit Worker(const QString& fileName) : file(fileName) {
-        if (!file.open(QIODevice::WriteOnly))
-            raiseCannotCreate(fileName);
-        thread = std::thread([this] { run(); });
-    }
-    ~Worker() {
-        {
-            const std::lock_guard lock(mutex);
-            abandoned = true;
-        }
-        changed.notify_all();
-        if (thread.joinable())
-            thread.join();
-    }
-
-    void run() {
-        try {
-            PdfDocument document(file);
-            QByteArray picture;
-            while (next(picture)) {
-                if (!document.add(picture))
-                    raiseWriteError(file, errno);
-            }
-            if (!abandonedNow() && !document.end())
-                raiseWriteError(file, errno);
-        } catch (...) {
-            const std::lock_guard lock(mutex);
-            error = std::current_exception();
-        }
-        changed.notify_all();
-    }
-
-    // The next queued picture; false when the queue is closed and empty, or abandoned.
-    bool next(QByteArray& picture) {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return abandoned || closed || !queue.empty(); });
-        if (abandoned || queue.empty())
-            return false;
-        picture = std::move(queue.front());
-        queue.pop_front();
-        lock.unlock();
-        changed.notify_all();
-        return true;
-    }
-
-    bool abandonedNow() {
-        const std::lock_guard lock(mutex);
-        return abandoned;
-    }
-
-    QSaveFile file; // written by the worker only until it is joined
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<QByteArray> queue;
-    bool closed = false;
-    bool abandoned = false;
-    std::exception_ptr error;
-};
-
-PdfPipeline::PdfPipeline(const QString& fileName) : worker_(std::make_unique<Worker>(fileName)) {}
-
-PdfPipeline::~PdfPipeline() = default;
-
-bool PdfPipeline::addPage(const QByteArray& picture) {
-    Worker& w = *worker_;
-    std::unique_lock lock(w.mutex);
-    w.changed.wait(lock, [&w] { return w.error || w.queue.size() < Worker::kQueuedPages; });
-    if (w.error || w.closed)
-        return false;
-    w.queue.push_back(picture);
-    lock.unlock();
-    w.changed.notify_all();
-    return true;
-}
-
-void PdfPipeline::finish() {
-    Worker& w = *worker_;
-    {
-        const std::lock_guard lock(w.mutex);
-        w.closed = true;
-    }
-    w.changed.notify_all();
-    w.thread.join();
-    if (w.error)
-        std::rethrow_exception(w.error);
-    if (!w.file.commit())
-        raiseWriteError(w.file, errno);
 }
 
 QString pngPageName(int page) {

@@ -8,7 +8,6 @@
 
 #include <QString>
 #include <functional>
-#include <memory>
 
 namespace lv26 {
 
@@ -28,32 +27,6 @@ using ExportProgress = std::function<void(int pagesDone)>;
 // cannot be written (nothing is left behind), and "Metafile is not valid" for a damaged page.
 bool writePdf(const TReportPrinter& printer, const QString& fileName,
               const ExportCancelled& cancelled = {}, const ExportProgress& progress = {});
-
-// A PDF written while its pages are still being made: each page added is copied into a short
-// queue that a worker thread plays into the document, so that making the pages and writing
-// them share the processors. The document is as writePdf makes it. The file goes through a
-// temporary file beside fileName that replaces it only in finish(); destroying the object
-// before then stops the worker and leaves nothing behind (an older file stays as it was).
-class PdfPipeline {
-public:
-    // Raises EReportError "Cannot create file %s" when the file cannot be made.
-    explicit PdfPipeline(const QString& fileName);
-    ~PdfPipeline();
-    PdfPipeline(const PdfPipeline&) = delete;
-    PdfPipeline& operator=(const PdfPipeline&) = delete;
-
-    // Queues a copy of one page's picture, waiting while the queue is full. Returns false,
-    // queueing nothing, once the worker has failed: finish() then raises its error.
-    bool addPage(const QByteArray& picture);
-    // After the last page: waits for the worker and puts the file in place. Raises as
-    // writePdf does ("Metafile is not valid", "Disk full", ...), leaving nothing behind; a
-    // document without a page is an "I/O error".
-    void finish();
-
-private:
-    struct Worker;
-    std::unique_ptr<Worker> worker_;
-};
 
 // The name of page `page`'s image in a PNG folder: "page-0001.png", ...
 QString pngPageName(int page);
