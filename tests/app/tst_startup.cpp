@@ -15,12 +15,17 @@ struct Run {
     QString errors;
 };
 
-// Runs Lv26 offscreen in `folder`; LV26_TEST_CLOSE=`close` when given.
-Run runProgram(const QString& folder, const QString& close = QString()) {
+// Runs Lv26 offscreen in `folder`; LV26_TEST_CLOSE=`close` when given; on the server
+// `database` names when given.
+Run runProgram(const QString& folder, const QString& close = QString(),
+               const QString& database = QString()) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.remove(QStringLiteral("LV26_TEST_CLOSE"));
+    env.remove(QStringLiteral("LV26_DATABASE"));
+    if (!database.isEmpty())
+        env.insert(QStringLiteral("LV26_DATABASE"), database);
     if (!close.isEmpty())
         env.insert(QStringLiteral("LV26_TEST_CLOSE"), close);
     program.setProcessEnvironment(env);
@@ -43,6 +48,7 @@ class TestStartup : public QObject {
 private Q_SLOTS:
     void failingStartUpEndsWithApplicationError_data();
     void failingStartUpEndsWithApplicationError();
+    void unreachableServerEndsWithApplicationError();
     void everyCloseEndsWithExitCodeZero_data();
     void everyCloseEndsWithExitCodeZero();
     void helpDocumentShipsBesideProgram();
@@ -80,6 +86,23 @@ void TestStartup::failingStartUpEndsWithApplicationError() {
     QVERIFY2(match.hasMatch(), qPrintable(run.errors));
     QVERIFY(match.captured(1).endsWith(u'.'));
     QVERIFY(!match.captured(1).endsWith(QLatin1String("..")));
+}
+
+// The tables in the folder are not used when a server is named.
+void TestStartup::unreachableServerEndsWithApplicationError() {
+    QTemporaryDir dir;
+    QVERIFY(createTables(dir.path()));
+    const Run run = runProgram(dir.path(), QStringLiteral("button"),
+                               QStringLiteral("host=%1 dbname=lv26").arg(dir.filePath("none")));
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(
+        run.errors.contains(QStringLiteral("Application Error\nException EEngineError in module "
+                                           "Lv26 at ")),
+        qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(QStringLiteral("The database server cannot be reached.\n")),
+             qPrintable(run.errors));
+    QVERIFY2(run.errors.contains(dir.filePath("none")), qPrintable(run.errors));
 }
 
 void TestStartup::everyCloseEndsWithExitCodeZero_data() {
