@@ -1,6 +1,7 @@
 // Tests of lv26-tables and its generated data: the program is run as a user would run it.
 
 #include "Generator.h"
+#include "PgTestServer.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>
@@ -16,8 +17,16 @@ class TestTables : public QObject {
     Q_OBJECT
 
     QString tool() const { return QStringLiteral(LV26_BINARY_DIR "/tools/lv26-tables"); }
-    int run(const QStringList& args, QByteArray* output = nullptr) {
+    // Runs the tool on the table files of the folder its arguments name, or on the server
+    // `database` names when given.
+    int run(const QStringList& args, QByteArray* output = nullptr,
+            const QString& database = QString()) {
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("LV26_DATABASE"));
+        if (!database.isEmpty())
+            env.insert(QStringLiteral("LV26_DATABASE"), database);
+        p.setProcessEnvironment(env);
         p.start(tool(), args);
         if (!p.waitForFinished(120000))
             return -1;
@@ -42,6 +51,7 @@ private Q_SLOTS:
     void fillMakesPlausibleEmployeesAndWeeks();
     void fillIsDeterministicAndContinuesNumbering();
     void lockRowHoldsTheLockUntilKilled();
+    void onAServerCreateFillAndCopyAllOrNothing();
 };
 
 void TestTables::cpfCheckDigits_data() {
@@ -160,6 +170,59 @@ void TestTables::lockRowHoldsTheLockUntilKilled() {
     ::kill(pid_t(holder.processId()), SIGKILL);
     QVERIFY(holder.waitForFinished(10000));
     cursor->lockCurrent(row);
+}
+
+// With LV26_DATABASE set the tables are the server's; copy brings a folder's rows over in
+// one transaction, so a copy that meets a duplicate key leaves the server as it was.
+void TestTables::onAServerCreateFillAndCopyAllOrNothing() {
+    test::TestServer server;
+    QString why;
+    bool unavailable = false;
+    if (!server.start(&why, &unavailable)) {
+        if (unavailable)
+            QSKIP(qPrintable(why));
+        QFAIL(qPrintable(why));
+    }
+    const QString db = server.conninfo();
+    QByteArray output;
+    QCOMPARE(run({"create"}, &output, db), 0);
+    QVERIFY(output.startsWith("Created func and dados on "));
+    QCOMPARE(run({"create"}, &output, db), 1);
+    QCOMPARE(output, QByteArray("Table already exists.\nTable: Func.DB\n"));
+    QCOMPARE(run({"copy"}, nullptr, db), 2);
+    QCOMPARE(run({"copy", "x"}), 2);
+
+    QTemporaryDir dir;
+    QCOMPARE(run({"create", dir.path()}), 0);
+    QCOMPARE(run({"fill", dir.path(), "120", "--seed", "5"}), 0);
+    const QList<Row> employees = rowsOf(dir.filePath("Func.DB"));
+    const QList<Row> weeks = rowsOf(dir.filePath("Dados.DB"));
+    QCOMPARE(run({"copy", dir.path()}, &output, db), 0);
+    QCOMPARE(output, QStringLiteral("Copied 120 employees and %1 weeks from %2 to ")
+                             .arg(weeks.size())
+                             .arg(dir.path())
+                             .toUtf8() +
+                         output.mid(output.indexOf(" to ") + 4));
+    const QStringList stored = test::runSql(
+        db, "SELECT matricula || '/' || nome || '/' || sal_hora FROM func ORDER BY matricula");
+    QCOMPARE(stored.size(), employees.size());
+    for (qsizetype i = 0; i < stored.size(); ++i)
+        QCOMPARE(stored[i], employees[i][0].toString() + u'/' + employees[i][1].toString() + u'/' +
+                                QString::number(employees[i][4].toDouble()));
+    const auto count = [&db](const char* table) {
+        return test::runSql(db, QStringLiteral("SELECT count(*) FROM ") + QLatin1String(table));
+    };
+    QCOMPARE(count("dados"), QStringList{QString::number(weeks.size())});
+
+    // Dados.DB would go in, Func.DB's keys are taken: nothing of either.
+    QCOMPARE(run({"copy", dir.path()}, &output, db), 1);
+    QVERIFY2(output.startsWith("Key violation."), output.constData());
+    QCOMPARE(count("func"), QStringList{"120"});
+    QCOMPARE(count("dados"), QStringList{QString::number(weeks.size())});
+
+    // fill goes on after the server's highest registration number.
+    QCOMPARE(run({"fill", "3"}, &output, db), 0);
+    QCOMPARE(output, QByteArray("Added 3 employees (00121 to 00123).\n"));
 }
 
 QTEST_GUILESS_MAIN(TestTables)

@@ -121,32 +121,42 @@ constexpr qsizetype copyBatchBytes = 4 << 20;
 } // namespace
 
 void PgStorage::appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) {
+    appendTables({{tableName, produce}});
+}
+
+void PgStorage::appendTables(const QList<TableRows>& tables) {
     Connection& c = *connection_;
+    inTransaction(c, [&] {
+        for (const TableRows& rows : tables)
+            copyRows(c, rows.tableName, rows.produce);
+        return 0;
+    });
+}
+
+void PgStorage::copyRows(Connection& c, const QString& tableName,
+                         const std::function<bool(Row&)>& produce) {
     const PgTable table = describeTable(c, tableName);
     const QString copySql = QStringLiteral("COPY ") + table.serverName + QStringLiteral(" (") +
                             table.columnSql.join(QStringLiteral(", ")) +
                             QStringLiteral(") FROM STDIN");
     const auto& columns = table.description.columns;
-    inTransaction(c, [&] {
-        QByteArray batch;
-        Row row;
-        while (produce(row)) {
-            for (int i = 0; i < columns.size(); ++i) {
-                if (i > 0)
-                    batch += '\t';
-                appendCopyValue(batch, parameterFor(columns.at(i), row.value(i)));
-            }
-            batch += '\n';
-            row.clear();
-            if (batch.size() >= copyBatchBytes) {
-                c.copy(copySql, batch, tableName);
-                batch.clear();
-            }
+    QByteArray batch;
+    Row row;
+    while (produce(row)) {
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0)
+                batch += '\t';
+            appendCopyValue(batch, parameterFor(columns.at(i), row.value(i)));
         }
-        if (!batch.isEmpty())
+        batch += '\n';
+        row.clear();
+        if (batch.size() >= copyBatchBytes) {
             c.copy(copySql, batch, tableName);
-        return 0;
-    });
+            batch.clear();
+        }
+    }
+    if (!batch.isEmpty())
+        c.copy(copySql, batch, tableName);
 }
 
 namespace {

@@ -27,6 +27,14 @@ public:
     open(const QString& tableName, const IndexChooser& chooseIndex, OpenMode mode) override;
     void createTables() override;
     void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) override;
+    // The rows of one table for appendTables().
+    struct TableRows {
+        QString tableName;
+        std::function<bool(Row&)> produce;
+    };
+    // Appends the rows of every table, in order, in one transaction: all or, on an error
+    // (thrown), none of any table.
+    void appendTables(const QList<TableRows>& tables);
     storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,
                                 const QString& column) override;
     storage::RunsEnd writeRuns(const QString& tableName, const QString& indexName,
@@ -34,6 +42,9 @@ public:
                                const std::function<storage::RowVisit(Row&)>& visit) override;
 
 private:
+    static void copyRows(Connection& c, const QString& tableName,
+                         const std::function<bool(Row&)>& produce);
+
     std::shared_ptr<Connection> connection_;
 };
 
