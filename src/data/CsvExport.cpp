@@ -2,6 +2,7 @@
 
 #include "base/Messages.h"
 #include "data/Field.h"
+#include "data/Table.h"
 
 #include <QSaveFile>
 
@@ -102,7 +103,7 @@ QByteArray csvLine(const engine::TableDescription& columns, const engine::Row& r
 bool writeMonthCsv(const QString& fileName, const QString& funcTable,
                    const std::function<bool()>& cancelled) {
     const std::unique_ptr<engine::Cursor> cursor =
-        engine::open(funcTable, &matriculaIndex, engine::OpenMode::ReadOnly);
+        tableStorage().open(funcTable, &matriculaIndex, engine::OpenMode::ReadOnly);
     const engine::TableDescription& description = cursor->description();
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
