@@ -4,9 +4,11 @@
 #include "base/Error.h"
 #include "base/Messages.h"
 #include "data/Fonts.h"
+#include "engine/Storage.h"
 #include "widgets/BitBtn.h"
 #include "widgets/ErrorBox.h"
 
+#include <QCursor>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -42,9 +44,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
     TBitBtn::setHelpContextHandler([this](QWidget*, int context) {
         helpCommand(HELP_CONTEXT, static_cast<quintptr>(context));
     });
+    // The tables' storage starting or reaching its server shows the wait cursor meanwhile.
+    engine::setWaitHook(
+        {[] { setOverrideCursor(QCursor(Qt::WaitCursor)); }, [] { restoreOverrideCursor(); }});
 }
 
 TApplication::~TApplication() {
+    engine::setWaitHook({});
     TBitBtn::setHelpContextHandler({});
     closeHelpWindow();
 }

@@ -91,6 +91,24 @@ QString errorText(quint16 code);
 // description reports it). May throw; the open then fails with that error.
 using IndexChooser = std::function<QString(const TableDescription&)>;
 
+// What the user sees while the storage keeps them waiting (the engine starting, a server
+// being connected to): `begin` before, `end` after, always in pairs. The application installs
+// it once (a wait cursor); by default there is none.
+struct WaitHook {
+    std::function<void()> begin;
+    std::function<void()> end;
+};
+void setWaitHook(WaitHook hook);
+
+// Calls the installed hook's begin() while it is made and its end() when it goes.
+class WaitScope {
+public:
+    WaitScope();
+    ~WaitScope();
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+};
+
 // The text of `code`, as errorText() gives it.
 inline QString storageErrorText(quint16 code) {
     return errorText(code);

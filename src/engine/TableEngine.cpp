@@ -4,10 +4,8 @@
 #include "engine/Sqlite.h"
 #include "engine/SqliteCursor.h"
 
-#include <QCursor>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -73,23 +71,26 @@ namespace {
 
 bool started = false;
 
-// Shows the wait cursor while it lives, when a GUI application exists.
-class WaitCursor {
-public:
-    WaitCursor() : shown_(qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        if (shown_)
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    }
-    ~WaitCursor() {
-        if (shown_)
-            QGuiApplication::restoreOverrideCursor();
-    }
-
-private:
-    bool shown_;
-};
+WaitHook& waitHook() {
+    static WaitHook hook;
+    return hook;
+}
 
 } // namespace
+
+void setWaitHook(WaitHook hook) {
+    waitHook() = std::move(hook);
+}
+
+WaitScope::WaitScope() {
+    if (waitHook().begin)
+        waitHook().begin();
+}
+
+WaitScope::~WaitScope() {
+    if (waitHook().end)
+        waitHook().end();
+}
 
 namespace detail {
 
@@ -147,7 +148,7 @@ const IndexDetail& findIndex(const SchemaDetail& schema, const QString& indexNam
 void start() {
     if (started)
         return;
-    WaitCursor wait;
+    WaitScope wait;
     const int rc = sqlite3_initialize();
     if (rc == SQLITE_NOMEM)
         raise(codes::OutOfMemory);

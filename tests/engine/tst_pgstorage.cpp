@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -647,9 +648,14 @@ void TestPgStorage::writeRunsStopsAtALockedRowOrWhereTheVisitorSays() {
 
 void TestPgStorage::connectionFailuresNameTheServer() {
     QTemporaryDir noServer(QStringLiteral("/tmp/lv26-none-XXXXXX"));
+    // The wait the application shows is begun and ended once, failure or not.
+    QStringList waits;
+    setWaitHook({[&waits] { waits << "begin"; }, [&waits] { waits << "end"; }});
+    const auto noHook = qScopeGuard([] { setWaitHook({}); });
     const auto [downCode, down] = failureOf([&] {
         pg::PgStorage s("host=" + noServer.path() + " user=lv26 password=secret dbname=lv26");
     });
+    QCOMPARE(waits, (QStringList{"begin", "end"}));
     QCOMPARE(downCode, codes::ServerUnavailable);
     QVERIFY2(down.startsWith(QStringLiteral("The database server cannot be reached.\n")),
              qPrintable(down));

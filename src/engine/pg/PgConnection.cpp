@@ -102,7 +102,10 @@ void Connection::connect() {
     const char* keywords[] = {"dbname", "client_encoding", "application_name", nullptr};
     const char* values[] = {conninfo_.constData(), "UTF8", "lv26", nullptr};
     PQfinish(conn_);
-    conn_ = PQconnectdbParams(keywords, values, 1);
+    {
+        WaitScope wait;
+        conn_ = PQconnectdbParams(keywords, values, 1);
+    }
     if (!conn_)
         raise(codes::OutOfMemory);
     if (PQstatus(conn_) != CONNECTION_OK)
