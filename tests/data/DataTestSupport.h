@@ -1,10 +1,16 @@
 #pragma once
 
 // Fixture helpers for the table-layer tests: a temporary working directory holding freshly
-// created "Func.DB" and "Dados.DB", rows appended straight through the engine, and a short
+// created "Func.DB" and "Dados.DB", rows appended straight through the storage, and a short
 // way to assert the message of an expected error.
+//
+// With LV26_TEST_BACKEND=server in the environment the tables are made instead on a private
+// PostgreSQL server started once for the process (LV26_DATABASE points at it), so the same
+// test bodies run on both backends.
 
+#include "PgTestServer.h"
 #include "base/Error.h"
+#include "data/Table.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>
@@ -16,15 +22,70 @@
 
 namespace lv26::test {
 
-// Owns a temporary folder with empty tables and makes it the working directory while alive.
+// True when this run keeps its tables on the private server.
+inline bool testingOnServer() {
+    return qEnvironmentVariable("LV26_TEST_BACKEND") == QLatin1String("server");
+}
+
+// The run's private server, started on first use and stopped when the application ends.
+inline TestServer& runServer() {
+    static TestServer* server = [] {
+        auto* made = new TestServer;
+        qAddPostRoutine([] { delete &runServer(); });
+        return made;
+    }();
+    return *server;
+}
+
+enum class BackendState { Ready, Unavailable, Failed };
+
+// Whether the backend of this run can hold tables; `why` says why not. Starts the server on
+// the first call of a server run.
+inline BackendState backendState(QString* why) {
+    if (!testingOnServer())
+        return BackendState::Ready;
+    static BackendState state = BackendState::Failed;
+    static QString reason;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        bool unavailable = false;
+        if (runServer().start(&reason, &unavailable))
+            state = BackendState::Ready;
+        else
+            state = unavailable ? BackendState::Unavailable : BackendState::Failed;
+    }
+    *why = reason;
+    return state;
+}
+
+// Owns a temporary folder with empty tables and makes it the working directory while alive;
+// on a server run the tables are made anew on the server instead. Requires backendState()
+// Ready (LV26_TABLE_FOLDER checks it).
 class TableFolder {
 public:
     TableFolder() : previous_(QDir::currentPath()) {
         QVERIFY(dir_.isValid());
-        engine::createTables(dir_.path());
         QDir::setCurrent(dir_.path());
+        if (testingOnServer()) {
+            const QString conninfo = runServer().conninfo();
+            const QStringList out =
+                runSql(conninfo, QStringLiteral("SET client_min_messages = warning; DROP TABLE "
+                                                "IF EXISTS func, dados; DROP DOMAIN IF EXISTS "
+                                                "currency"));
+            QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
+            qputenv("LV26_DATABASE", conninfo.toUtf8());
+        } else {
+            qunsetenv("LV26_DATABASE");
+        }
+        resetTableStorage();
+        tableStorage().createTables();
     }
-    ~TableFolder() { QDir::setCurrent(previous_); }
+    ~TableFolder() {
+        qunsetenv("LV26_DATABASE");
+        resetTableStorage();
+        QDir::setCurrent(previous_);
+    }
     QString path(const QString& name = QString()) const { return dir_.filePath(name); }
 
     // Appends employees (Matricula, Nome, CPF, Sexo, Sal_Hora, HorasNoMes; null = blank).
@@ -44,7 +105,7 @@ public:
 private:
     static void append(const char* table, const QList<engine::Row>& rows) {
         qsizetype next = 0;
-        engine::appendRows(QString::fromLatin1(table), [&](engine::Row& row) {
+        tableStorage().appendRows(QString::fromLatin1(table), [&](engine::Row& row) {
             if (next == rows.size())
                 return false;
             row = rows.at(next++);
@@ -55,6 +116,29 @@ private:
     QString previous_;
     QTemporaryDir dir_;
 };
+
+// Makes `target` a new TableFolder, or skips (PostgreSQL cannot run here) or fails the test
+// when the run's backend cannot hold tables.
+#define LV26_TABLE_FOLDER(target)                                                                  \
+    do {                                                                                           \
+        QString why_;                                                                              \
+        switch (::lv26::test::backendState(&why_)) {                                               \
+        case ::lv26::test::BackendState::Unavailable:                                              \
+            QSKIP(qPrintable(why_));                                                               \
+        case ::lv26::test::BackendState::Failed:                                                   \
+            QFAIL(qPrintable(why_));                                                               \
+        case ::lv26::test::BackendState::Ready:                                                    \
+            break;                                                                                 \
+        }                                                                                          \
+        (target) = std::make_unique<::lv26::test::TableFolder>();                                  \
+    } while (false)
+
+// Skips a case about the SQLite files themselves on a server run, saying why.
+#define LV26_FILES_ONLY(why)                                                                       \
+    do {                                                                                           \
+        if (::lv26::test::testingOnServer())                                                       \
+            QSKIP("about the table files: " why);                                                  \
+    } while (false)
 
 // The message of the lv26::Error `f` throws; empty when it throws nothing.
 inline QString errorOf(const std::function<void()>& f) {

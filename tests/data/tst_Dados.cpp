@@ -73,7 +73,7 @@ private:
     }
 
 private Q_SLOTS:
-    void init() { folder_ = std::make_unique<TableFolder>(); }
+    void init() { LV26_TABLE_FOLDER(folder_); }
     void cleanup() {
         dados_.reset();
         folder_.reset();

@@ -33,7 +33,7 @@ private:
 
 private Q_SLOTS:
     void init() {
-        folder_ = std::make_unique<TableFolder>();
+        LV26_TABLE_FOLDER(folder_);
         TableFolder::addEmployees({TableFolder::employee("00001")});
         TableFolder::addWeeks({TableFolder::week("00001", 1, 40)});
         dados_ = std::make_unique<TDados>();
