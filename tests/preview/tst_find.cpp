@@ -144,7 +144,7 @@ private Q_SLOTS:
             QVERIFY(preview->image()->highlights().empty());
             QCOMPARE(bar->statusText(), QStringLiteral("Not found"));
 
-            // The spec'd keys keep their meaning with the focus in the bar.
+            // The preview's own keys keep their meaning with the focus in the bar.
             typeKey(Qt::Key_PageDown);
             QCOMPARE(preview->PageNumber(), 3);
 
