@@ -25,9 +25,22 @@ inline QProcess* startChildProcess(QObject* owner, const QStringList& args) {
     return child;
 }
 
-// Child side: locks the employee row of `matricula` in `funcFile` as an edit locks it, says
-// "locked" and keeps the lock until the process is killed. Returns 1 when there is no such
-// row.
+// Child side: stands on the row of `matricula` in `cursor` (read-write, first index field
+// Matricula), locks it as an edit locks it, says "locked" and keeps the lock until the process
+// is killed. Returns 1 when there is no such row.
+inline int lockRowUntilKilled(engine::Cursor& cursor, const QString& matricula) {
+    cursor.setRange(matricula, matricula);
+    engine::Row row;
+    if (!cursor.next(row))
+        return 1;
+    cursor.lockCurrent(row);
+    std::puts("locked");
+    std::fflush(stdout);
+    for (;;)
+        ::pause();
+}
+
+// Child side: lockRowUntilKilled on the employee table file `funcFile`.
 inline int holdEmployeeRowLock(const QString& funcFile, const QString& matricula) {
     QString index;
     for (const engine::IndexInfo& info : engine::describe(funcFile).indexes) {
@@ -35,15 +48,7 @@ inline int holdEmployeeRowLock(const QString& funcFile, const QString& matricula
             index = info.name;
     }
     auto cursor = engine::open(funcFile, index, engine::OpenMode::ReadWrite);
-    cursor->setRange(matricula, matricula);
-    engine::Row row;
-    if (!cursor->next(row))
-        return 1;
-    cursor->lockCurrent(row);
-    std::puts("locked");
-    std::fflush(stdout);
-    for (;;)
-        ::pause();
+    return lockRowUntilKilled(*cursor, matricula);
 }
 
 } // namespace lv26::test

@@ -403,15 +403,7 @@ static int holdRowLockInStorage(const QString& matricula) {
             index = info.name;
     }
     auto cursor = storage.open(QStringLiteral("Func.DB"), index, engine::OpenMode::ReadWrite);
-    cursor->setRange(matricula, matricula);
-    engine::Row row;
-    if (!cursor->next(row))
-        return 1;
-    cursor->lockCurrent(row);
-    std::puts("locked");
-    std::fflush(stdout);
-    for (;;)
-        ::pause();
+    return test::lockRowUntilKilled(*cursor, matricula);
 }
 
 // Child modes run by the tests above in a separate process.

@@ -737,15 +737,7 @@ void TestPgStorage::postAfterARestartTakesTheLockAnew() {
 static int holdPgRowLock(const QString& conninfo, const QString& matricula) {
     pg::PgStorage storage(conninfo);
     auto cursor = storage.open(funcTable, "matricula", OpenMode::ReadWrite);
-    cursor->setRange(matricula, matricula);
-    Row row;
-    if (!cursor->next(row))
-        return 1;
-    cursor->lockCurrent(row);
-    std::puts("locked");
-    std::fflush(stdout);
-    for (;;)
-        ::pause();
+    return lv26::test::lockRowUntilKilled(*cursor, matricula);
 }
 
 // Child side of twoProcessesPostingAtOnceLoseNothing: adds 1 to every employee's hours
