@@ -114,8 +114,11 @@ private:
     void drawText(QPointF ref, const QString& s, const std::vector<qint32>& dx, quint32 options,
                   const QRectF& rect, quint32 graphicsMode);
     void moveAlongText(qint64 advance);
-    void collectText(QPointF ref, const QString& s, const std::vector<qint32>& dx, qint64 advance,
-                     quint32 graphicsMode);
+    struct PlacedText; // a text record's font and placement on the target
+    std::optional<PlacedText> placeTextRecord(QPointF ref, const QString& s,
+                                              const std::vector<qint32>& dx, qint64 advance,
+                                              quint32 graphicsMode) const;
+    void collectText(const PlacedText& placed, const QString& s, const std::vector<qint32>& dx);
     std::optional<double> textPixelSize(const QTransform& logicalToDevice) const;
     TextPlacement placeText(const QFont& font, const QString& s, const std::vector<qint32>& dx,
                             qint64 advance, const QTransform& xf, QPointF origin,

@@ -55,6 +55,14 @@ struct Playback::TextPlacement {
     double angle = 0;        // degrees of the baseline from the x axis
 };
 
+// A text record placed on the target: the font at its size there, and where its pieces go.
+struct Playback::PlacedText {
+    QTransform xf; // logical to device
+    QFont font;
+    double size = 0; // em size in device pixels
+    TextPlacement at;
+};
+
 bool Playback::playTextRecord(quint32 type, const RecordReader& r) {
     switch (type) {
     case EMR_EXTTEXTOUTA:
@@ -110,17 +118,16 @@ void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>
         moveAlongText(advance);
     if (options & ETO_GLYPH_INDEX)
         return;
+    if (!texts_ && !painter_)
+        return;
+    const std::optional<PlacedText> placed = placeTextRecord(ref, s, dx, advance, graphicsMode);
+    if (!placed)
+        return;
     if (texts_)
-        collectText(ref, s, dx, advance, graphicsMode);
+        collectText(*placed, s, dx);
     if (!painter_)
         return;
-    const QTransform xf = logicalToDevice();
-    const QPointF origin = xf.map(ref);
-    const std::optional<double> size = textPixelSize(xf);
-    if (!sane(origin.x()) || !sane(origin.y()) || !size)
-        return;
-    const QFont font = toQtFont(dc_.font, *size);
-    const TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
+    const auto& [xf, font, size, at] = *placed;
     // A vector target writes out every state change it is given, so there only what the text
     // needs is changed, and the clip is put back afterwards; a raster target keeps its state.
     if (raster_)
@@ -134,7 +141,7 @@ void Playback::drawText(QPointF ref, const QString& s, const std::vector<qint32>
     }
     painter_->setFont(font);
     painter_->setPen(dc_.textColor);
-    drawTextPieces(s, dx, font, *size, at);
+    drawTextPieces(s, dx, font, size, at);
     if (raster_)
         painter_->restore();
     else if (clipped)
@@ -150,18 +157,28 @@ void Playback::moveAlongText(qint64 advance) {
         dc_.position.rx() += advance;
 }
 
-void Playback::collectText(QPointF ref, const QString& s, const std::vector<qint32>& dx,
-                           qint64 advance, quint32 graphicsMode) {
+// The selected font under the current transform, and where the text's pieces go; nullopt when
+// the text cannot show (its reference point or its size out of bounds).
+std::optional<Playback::PlacedText> Playback::placeTextRecord(QPointF ref, const QString& s,
+                                                              const std::vector<qint32>& dx,
+                                                              qint64 advance,
+                                                              quint32 graphicsMode) const {
     const QTransform xf = logicalToDevice();
     const QPointF origin = xf.map(ref);
     const std::optional<double> size = textPixelSize(xf);
     if (!sane(origin.x()) || !sane(origin.y()) || !size)
-        return;
-    const QFont font = toQtFont(dc_.font, *size);
-    const TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
+        return std::nullopt;
+    QFont font = toQtFont(dc_.font, *size);
+    TextPlacement at = placeText(font, s, dx, advance, xf, origin, graphicsMode);
+    return PlacedText{xf, std::move(font), *size, std::move(at)};
+}
+
+void Playback::collectText(const PlacedText& placed, const QString& s,
+                           const std::vector<qint32>& dx) {
+    const TextPlacement& at = placed.at;
     // Cells in device pixels, whatever painter the playing has.
     const QTransform toDevice = at.textToPainter * toPainter_.inverted();
-    const QFontMetricsF fm(font);
+    const QFontMetricsF fm(placed.font);
     EmfTextRun run{s, {}};
     run.boxes.reserve(size_t(s.size()));
     double x = at.left;
