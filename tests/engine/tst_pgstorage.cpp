@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "PgTestServer.h"
+#include "data/PayrollSchema.h"
 #include "engine/Storage.h"
 #include "engine/pg/PgStorage.h"
 
@@ -90,6 +91,10 @@ private Q_SLOTS:
     void rangesOnTheFirstIndexField();
     void writesRefusedWithTheirMessages();
     void changeByAnotherConnectionSeenOnTheNextMove();
+    void sequentialReadSeesEveryCommitOnTheNextMove_data();
+    void sequentialReadSeesEveryCommitOnTheNextMove();
+    void writesThroughTheReadingCursorKeepItsPlace();
+    void fullScansReadTheTablesRowsInOrder();
     void tableTheUserCannotWriteOpensReadOnly();
 
     void rowLockRefusedToAnotherConnectionUntilReleased();
@@ -154,7 +159,7 @@ void TestPgStorage::init() {
                    "DROP DOMAIN IF EXISTS currency"));
     QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
     storage_ = connect();
-    storage_->createTables();
+    lv26::createPayrollTables(*storage_);
 }
 
 // ---- Tables -------------------------------------------------------------------------------
@@ -188,7 +193,7 @@ void TestPgStorage::createsTablesAsDocumented() {
 
 void TestPgStorage::createRefusedWhenATableExists() {
     runSql(server_.conninfo(), "DROP TABLE func");
-    const auto [code, message] = failureOf([&] { storage_->createTables(); });
+    const auto [code, message] = failureOf([&] { lv26::createPayrollTables(*storage_); });
     QCOMPARE(code, codes::TableExists);
     QCOMPARE(message, QStringLiteral("Table already exists.\nTable: Dados.DB"));
     // Neither made: func is still missing.
@@ -423,6 +428,247 @@ void TestPgStorage::changeByAnotherConnectionSeenOnTheNextMove() {
     theirs->updateCurrent(employee("00001", "Dora"));
     QVERIFY(mine->current(row));
     QCOMPARE(row.at(1).toString(), QStringLiteral("Dora"));
+}
+
+// ---- Sequential reads ---------------------------------------------------------------------
+
+namespace {
+
+// 300 employees with the even registration numbers 00002..00600, named after their number.
+const char* const evenEmployees =
+    "DELETE FROM func; INSERT INTO func (matricula, nome, cpf, sexo, sal_hora) "
+    "SELECT lpad((2 * g)::text, 5, '0'), 'Nome ' || (2 * g), '12345678909', 'F', 10.5 "
+    "FROM generate_series(1, 300) g";
+
+QString number(int n) {
+    return QString::number(n).rightJustified(5, u'0');
+}
+
+// How a test changes the table while a cursor reads it.
+struct Writer {
+    std::function<void(const QString&, const QString&)> rename;
+    std::function<void(const QString&)> insert;
+    std::function<void(const QString&)> remove;
+};
+
+// A writer working through a cursor of `storage` (of this process or another connection).
+Writer cursorWriter(storage::Storage& storage) {
+    auto cursor = std::shared_ptr<TableCursor>(
+        storage.open(QStringLiteral("Func.DB"), "matricula", OpenMode::ReadWrite));
+    auto seek = [cursor](const QString& key) {
+        Row row;
+        cursor->setRange(key, key);
+        if (!cursor->next(row))
+            QFAIL("the writer's row is missing");
+    };
+    return {[cursor, seek](const QString& key, const QString& name) {
+                seek(key);
+                cursor->updateCurrent(employee(key, name));
+            },
+            [cursor](const QString& key) { cursor->insertRow(employee(key, "Inserted")); },
+            [cursor, seek](const QString& key) {
+                seek(key);
+                cursor->deleteCurrent();
+            }};
+}
+
+// A writer that is another program's plain SQL.
+Writer sqlWriter(const QString& conninfo) {
+    return {
+        [conninfo](const QString& key, const QString& name) {
+            QCOMPARE(
+                runSql(conninfo, QStringLiteral("UPDATE func SET nome = '%1' WHERE matricula = "
+                                                "'%2'")
+                                     .arg(name, key)),
+                QStringList());
+        },
+        [conninfo](const QString& key) {
+            QCOMPARE(runSql(conninfo, QStringLiteral("INSERT INTO func (matricula, nome) VALUES "
+                                                     "('%1', 'Inserted')")
+                                          .arg(key)),
+                     QStringList());
+        },
+        [conninfo](const QString& key) {
+            runSql(conninfo, QStringLiteral("DELETE FROM func WHERE matricula = '%1'").arg(key));
+        }};
+}
+
+// The rows of a plain SQL query, as runSql() gives them, from a cursor's rows.
+QString rowText(const Row& row) {
+    QStringList values;
+    for (const QVariant& v : row)
+        values << (v.isNull() ? QStringLiteral("<null>") : v.toString());
+    return values.join(u'|');
+}
+
+QStringList rowsForward(TableCursor& cursor, int limit = -1) {
+    QStringList rows;
+    Row row;
+    while (limit-- != 0 && cursor.next(row))
+        rows << rowText(row);
+    return rows;
+}
+
+QStringList rowsBackward(TableCursor& cursor, int limit = -1) {
+    QStringList rows;
+    Row row;
+    while (limit-- != 0 && cursor.prior(row))
+        rows << rowText(row);
+    return rows;
+}
+
+} // namespace
+
+void TestPgStorage::sequentialReadSeesEveryCommitOnTheNextMove_data() {
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<bool>("ranged");
+    QTest::addColumn<QString>("writer");
+    for (const bool forward : {true, false}) {
+        for (const bool ranged : {false, true}) {
+            for (const char* writer : {"another connection", "a second cursor", "plain SQL"}) {
+                QTest::addRow("%s%s, %s", forward ? "forwards" : "backwards",
+                              ranged ? " in a range" : "", writer)
+                    << forward << ranged << QString::fromLatin1(writer);
+            }
+        }
+    }
+}
+
+// Whatever was read before, the next move shows the row as committed now: a change made
+// after k moves (the first, early, in the middle of a long run and at its seams) is seen by
+// move k + 1.
+void TestPgStorage::sequentialReadSeesEveryCommitOnTheNextMove() {
+    QFETCH(bool, forward);
+    QFETCH(bool, ranged);
+    QFETCH(QString, writer);
+    auto other = connect();
+    const Writer write = writer == u"plain SQL"         ? sqlWriter(server_.conninfo())
+                         : writer == u"a second cursor" ? cursorWriter(*storage_)
+                                                        : cursorWriter(*other);
+    // Registration numbers in the cursor's order.
+    const int low = ranged ? 10 : 2, high = ranged ? 590 : 600;
+    QList<int> order;
+    for (int n = low; n <= high; n += 2)
+        order << n;
+    if (!forward)
+        std::reverse(order.begin(), order.end());
+    const int step = forward ? 1 : -1;
+
+    for (const int k : {1, 2, 3, 9, 17, 18, 100, 273, 274}) {
+        for (const char* change : {"update", "insert", "delete"}) {
+            const QString where = QStringLiteral("after %1 moves, %2").arg(k).arg(change);
+            QCOMPARE(runSql(server_.conninfo(), evenEmployees), QStringList());
+            auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadOnly);
+            if (ranged)
+                cursor->setRange(number(low), number(high));
+            forward ? cursor->moveToBof() : cursor->moveToEof();
+            Row row;
+            for (int i = 0; i < k; ++i) {
+                QVERIFY2(forward ? cursor->next(row) : cursor->prior(row), qPrintable(where));
+                QCOMPARE(row.at(0).toString(), number(order.at(i)));
+            }
+            const auto move = [&] { return forward ? cursor->next(row) : cursor->prior(row); };
+            const QString coming = number(order.at(k));
+            if (qstrcmp(change, "update") == 0) {
+                write.rename(coming, QStringLiteral("Renamed"));
+                QVERIFY2(move(), qPrintable(where));
+                QCOMPARE(row.at(0).toString(), coming);
+                QCOMPARE(row.at(1).toString(), QStringLiteral("Renamed"));
+            } else if (qstrcmp(change, "insert") == 0) {
+                const QString between = number(order.at(k - 1) + step);
+                write.insert(between);
+                QVERIFY2(move(), qPrintable(where));
+                QCOMPARE(row.at(0).toString(), between);
+                QVERIFY2(move(), qPrintable(where));
+                QCOMPARE(row.at(0).toString(), coming);
+            } else {
+                write.remove(coming);
+                QVERIFY2(move(), qPrintable(where));
+                QCOMPARE(row.at(0).toString(), number(order.at(k + 1)));
+            }
+            // And the rest of the run is as stored too.
+            const int rest = int(order.size()) - k - (qstrcmp(change, "delete") == 0 ? 2 : 1);
+            QCOMPARE(int((forward ? rowsForward(*cursor) : rowsBackward(*cursor)).size()), rest);
+        }
+    }
+}
+
+// A write through the cursor that is reading moves it to the written row's place, and the
+// next move goes on from there.
+void TestPgStorage::writesThroughTheReadingCursorKeepItsPlace() {
+    QCOMPARE(runSql(server_.conninfo(), evenEmployees), QStringList());
+    auto cursor = storage_->open(funcTable, "matricula", OpenMode::ReadWrite);
+    Row row;
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), number(10));
+    cursor->updateCurrent(employee(number(401)));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), number(402));
+    QVERIFY(cursor->prior(row) && cursor->prior(row));
+    QCOMPARE(row.at(0).toString(), number(400));
+    cursor->deleteCurrent();
+    QVERIFY(cursor->prior(row));
+    QCOMPARE(row.at(0).toString(), number(398));
+    cursor->insertRow(employee(number(101)));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), number(102));
+    cursor->moveToBof();
+    QVERIFY(cursor->next(row));
+    QCOMPARE(row.at(0).toString(), number(2));
+    QCOMPARE(cursor->rowCount(), 300);
+}
+
+// Reading a whole table gives its rows in index order, each once, in either direction, in a
+// range, and when the direction turns midway.
+void TestPgStorage::fullScansReadTheTablesRowsInOrder() {
+    const QStringList made = runSql(server_.conninfo(), QStringLiteral(R"(
+        INSERT INTO func (matricula, nome, cpf, sexo, sal_hora, horasnomes)
+        SELECT CASE WHEN g % 97 = 0 THEN NULL ELSE lpad(g::text, 5, '0') END, 'Nome ' || g,
+               '12345678909', CASE WHEN g % 2 = 0 THEN 'F' ELSE 'M' END, g * 0.25,
+               CASE WHEN g % 3 = 0 THEN NULL ELSE g END
+        FROM generate_series(1, 700) g;
+        INSERT INTO dados (matricula, semana, horasnasemana)
+        SELECT CASE WHEN g % 211 = 0 THEN NULL ELSE lpad((g % 450)::text, 5, '0') END,
+               CASE WHEN g % 13 = 0 THEN NULL ELSE g % 5 + 1 END, g % 40
+        FROM generate_series(1, 2000) g)"));
+    QVERIFY2(made.isEmpty(), qPrintable(made.join(u'\n')));
+    const QStringList employees = runSql(
+        server_.conninfo(), "SELECT matricula, nome, cpf, sexo, sal_hora, horasnomes FROM func "
+                            "ORDER BY matricula NULLS FIRST, rowid");
+    const QStringList weeks =
+        runSql(server_.conninfo(), "SELECT matricula, semana, horasnasemana FROM dados "
+                                   "ORDER BY matricula NULLS FIRST, semana NULLS FIRST, rowid");
+    QCOMPARE(employees.size(), 700);
+    QCOMPARE(weeks.size(), 2000);
+    const auto reversed = [](QStringList rows) {
+        std::reverse(rows.begin(), rows.end());
+        return rows;
+    };
+
+    auto func = storage_->open(funcTable, "matricula", OpenMode::ReadOnly);
+    QCOMPARE(rowsForward(*func), employees);
+    QCOMPARE(rowsBackward(*func), reversed(employees));
+    func->moveToBof();
+    QCOMPARE(rowsForward(*func, 40), employees.mid(0, 40));
+    QCOMPARE(rowsBackward(*func, 10), reversed(employees.mid(29, 10)));
+    QCOMPARE(rowsForward(*func), employees.mid(30));
+
+    auto dados = storage_->open(dadosTable, "matricula", OpenMode::ReadOnly);
+    QCOMPARE(rowsForward(*dados), weeks);
+    QCOMPARE(rowsBackward(*dados), reversed(weeks));
+    dados->setRange(QStringLiteral("00100"), QStringLiteral("00299"));
+    const QStringList inRange = runSql(
+        server_.conninfo(), "SELECT matricula, semana, horasnasemana FROM dados WHERE matricula "
+                            "BETWEEN '00100' AND '00299' "
+                            "ORDER BY matricula NULLS FIRST, semana NULLS FIRST, rowid");
+    QCOMPARE(rowsForward(*dados), inRange);
+    QCOMPARE(rowsBackward(*dados), reversed(inRange));
+    dados->moveToEof();
+    QCOMPARE(rowsBackward(*dados, 300), reversed(inRange.mid(inRange.size() - 300)));
+    QCOMPARE(rowsForward(*dados, 20), inRange.mid(inRange.size() - 299, 20));
+    dados->setRange({}, {});
+    QCOMPARE(rowsForward(*dados).size(), weeks.filter(QRegularExpression("^<null>\\|")).size());
 }
 
 // A role that may read and add employees but not change or delete them cannot edit: the table
