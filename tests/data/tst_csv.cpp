@@ -65,8 +65,10 @@ class tst_Csv : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void init() { LV26_TABLE_FOLDER(folder_); }
+    void cleanup() { folder_.reset(); }
+
     void monthIsWrittenInMachineForm() {
-        TableFolder folder;
         TableFolder::addEmployees({
             employee("00003", "Silva, Ana", 12.5, 160),
             employee("00001", "Maria \"Mana\" Souza", 1.005, 1),
@@ -76,7 +78,7 @@ private Q_SLOTS:
             employee("00006", "Centavos", 0.1, 3),
             employee("00007", "Grande", 1234567.25, 1000),
         });
-        const QString file = folder.path("month.csv");
+        const QString file = folder_->path("month.csv");
         QVERIFY(writeMonthCsv(file));
         const QByteArray bytes = contents(file);
         QVERIFY(!bytes.startsWith("\xEF\xBB\xBF")); // no BOM
@@ -103,29 +105,27 @@ private Q_SLOTS:
     }
 
     void emptyTableGivesTheHeaderOnly() {
-        TableFolder folder;
-        QVERIFY(writeMonthCsv(folder.path("month.csv")));
-        QCOMPARE(contents(folder.path("month.csv")),
+        QVERIFY(writeMonthCsv(folder_->path("month.csv")));
+        QCOMPARE(contents(folder_->path("month.csv")),
                  QByteArray("Matricula,Nome,CPF,Sexo,Sal_Hora,HorasNoMes,SalarioMensal\n"));
     }
 
     void cancelledOrFailedExportLeavesNoFile() {
-        TableFolder folder;
         QList<engine::Row> rows;
         for (int i = 1; i <= 2000; ++i)
             rows << employee(QStringLiteral("%1").arg(i, 5, 10, QLatin1Char('0')),
                              QStringLiteral("Nome %1").arg(i), 10.0, 40);
         TableFolder::addEmployees(rows);
         int asked = 0;
-        QVERIFY(
-            !writeMonthCsv(folder.path("cancelled.csv"), "Func.DB", [&] { return ++asked > 10; }));
-        QVERIFY(!QFile::exists(folder.path("cancelled.csv")));
+        QVERIFY(!writeMonthCsv(folder_->path("cancelled.csv"), "Func.DB",
+                               [&] { return ++asked > 10; }));
+        QVERIFY(!QFile::exists(folder_->path("cancelled.csv")));
 
-        const QString noFolder = folder.path("missing/month.csv");
+        const QString noFolder = folder_->path("missing/month.csv");
         QCOMPARE(errorOf([&] { writeMonthCsv(noFolder); }),
                  QStringLiteral("Cannot create file ") + noFolder);
 
-        QCOMPARE(QDir(folder.path()).entryList({"*.csv*"}, QDir::Files), QStringList());
+        QCOMPARE(QDir(folder_->path()).entryList({"*.csv*"}, QDir::Files), QStringList());
     }
 
     // A spreadsheet program reads every column as written: the keys and CPF as text with
@@ -135,23 +135,25 @@ private Q_SLOTS:
         const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
         if (soffice.isEmpty())
             QSKIP("soffice (LibreOffice Calc) is not installed; the spreadsheet check is skipped");
-        TableFolder folder;
+        if (testingOnServer())
+            QSKIP("the spreadsheet reads the written file, whose contents the other cases check "
+                  "on the server too");
         TableFolder::addEmployees({employee("00001", "Silva, Ana", 12.5, 160)});
-        QVERIFY(writeMonthCsv(folder.path("month.csv")));
+        QVERIFY(writeMonthCsv(folder_->path("month.csv")));
         QTemporaryDir home;
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home.path());
         p.setProcessEnvironment(env);
-        p.setWorkingDirectory(folder.path());
+        p.setWorkingDirectory(folder_->path());
         p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + home.path(),
                           QStringLiteral("--headless"), QStringLiteral("--convert-to"),
                           QStringLiteral("ods"),
                           QStringLiteral("--infilter=CSV:44,34,76,1,1/2/2/2/3/2/4/2,1033"),
-                          QStringLiteral("--outdir"), folder.path(), folder.path("month.csv")});
+                          QStringLiteral("--outdir"), folder_->path(), folder_->path("month.csv")});
         QVERIFY(p.waitForFinished(300000));
         QProcess unzip;
-        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), folder.path("month.ods"),
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), folder_->path("month.ods"),
                                               QStringLiteral("content.xml")});
         QVERIFY(unzip.waitForFinished(60000));
         const QString xml = QString::fromUtf8(unzip.readAllStandardOutput());
@@ -163,6 +165,9 @@ private Q_SLOTS:
               QStringLiteral("office:value=\"2000\"")})
             QVERIFY2(xml.contains(cell), qPrintable(cell));
     }
+
+private:
+    std::unique_ptr<TableFolder> folder_;
 };
 
 QTEST_GUILESS_MAIN(tst_Csv)
