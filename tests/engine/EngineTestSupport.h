@@ -1,0 +1,213 @@
+#pragma once
+
+// Fixture helpers for the engine's tests: for each case a storage holding the payroll's
+// empty tables, and a second connection to the same tables as another program has one.
+//
+// A run keeps its tables as files in a fresh temporary folder, or, with
+// LV26_TEST_BACKEND=server in the environment, on a private PostgreSQL server started once for
+// the process (tests/pg-test-server.sh), its tables dropped and made again for each case, so
+// that the same test bodies run on both backends.
+
+#include "PgTestServer.h"
+#include "data/PayrollSchema.h"
+#include "engine/SqliteStorage.h"
+#include "engine/Storage.h"
+#include "engine/pg/PgStorage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <libpq-fe.h>
+#include <memory>
+#include <sqlite3.h>
+
+namespace lv26::test {
+
+// True when this run keeps its tables on the private server.
+inline bool engineRunOnServer() {
+    return qEnvironmentVariable("LV26_TEST_BACKEND") == QLatin1String("server");
+}
+
+// The run's private server, started on first use and stopped when the application ends.
+inline TestServer& engineRunServer() {
+    static TestServer* server = [] {
+        auto* made = new TestServer;
+        qAddPostRoutine([] { delete &engineRunServer(); });
+        return made;
+    }();
+    return *server;
+}
+
+enum class EngineBackend { Ready, Unavailable, Failed };
+
+// Whether this run's backend can hold tables; `why` says why not. Starts the server on the
+// first call of a server run.
+inline EngineBackend engineBackend(QString* why) {
+    if (!engineRunOnServer())
+        return EngineBackend::Ready;
+    static EngineBackend state = EngineBackend::Failed;
+    static QString reason;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        bool unavailable = false;
+        if (engineRunServer().start(&reason, &unavailable))
+            state = EngineBackend::Ready;
+        else
+            state = unavailable ? EngineBackend::Unavailable : EngineBackend::Failed;
+    }
+    *why = reason;
+    return state;
+}
+
+// A storage over the tables at `location`: a folder of table files, or on a server run the
+// server's connection string (for a second process of the same run).
+inline std::unique_ptr<engine::storage::Storage> engineStorageAt(const QString& location) {
+    if (engineRunOnServer())
+        return std::make_unique<engine::pg::PgStorage>(location);
+    return std::make_unique<engine::SqliteStorage>(location);
+}
+
+// The payroll's empty tables for one case, and the storage that reaches them. Requires
+// engineBackend() Ready (LV26_ENGINE_TABLES checks it).
+class EngineTables {
+public:
+    EngineTables() {
+        QVERIFY(dir_.isValid());
+        if (engineRunOnServer()) {
+            const QStringList out = runSql(
+                conninfo(), QStringLiteral("SET client_min_messages = warning; DROP TABLE IF "
+                                           "EXISTS func, dados, other; DROP DOMAIN IF EXISTS "
+                                           "currency"));
+            QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
+        }
+        storage_ = engineStorageAt(location());
+        createPayrollTables(*storage_);
+    }
+
+    engine::storage::Storage& storage() { return *storage_; }
+    // Where a second process finds the same tables (see engineStorageAt()).
+    QString location() const { return engineRunOnServer() ? conninfo() : dir_.path(); }
+    // The temporary folder of this case (on a server run it holds no tables).
+    QString folder() const { return dir_.path(); }
+    QString conninfo() const { return engineRunServer().conninfo(); }
+    // The table `tableName` as this storage's messages name it.
+    QString shown(const QString& tableName) const {
+        return engineRunOnServer() ? tableName : dir_.filePath(tableName);
+    }
+    // A name as the backend spells the columns and indexes of the payroll's tables: as
+    // written in the files, in lower case on the server.
+    static QString spelled(const QString& name) {
+        return engineRunOnServer() ? name.toLower() : name;
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<engine::storage::Storage> storage_;
+};
+
+// Another program's own connection to the table `tableName` at `location`, through the
+// database library rather than the engine: plain SQL, each statement committed at once.
+class OtherConnection {
+public:
+    OtherConnection(const QString& location, const QString& tableName) {
+        if (engineRunOnServer()) {
+            pg_ = PQconnectdb(location.toUtf8().constData());
+            PQsetNoticeProcessor(
+                pg_, [](void*, const char*) {}, nullptr);
+        } else {
+            const QByteArray path = QFile::encodeName(QDir(location).filePath(tableName));
+            sqlite3_open(path.constData(), &sqlite_);
+            sqlite3_busy_timeout(sqlite_, 5000);
+        }
+    }
+    ~OtherConnection() {
+        if (pg_)
+            PQfinish(pg_);
+        if (sqlite_)
+            sqlite3_close(sqlite_);
+    }
+    OtherConnection(const OtherConnection&) = delete;
+    OtherConnection& operator=(const OtherConnection&) = delete;
+
+    // Runs `sql` (one or more statements); the database's error text, or empty when it ran.
+    QString exec(const QString& sql) {
+        QString error;
+        query(sql, &error);
+        return error;
+    }
+    // The rows `sql` reads, each as its values joined by "|" ("<null>" for a null).
+    QStringList query(const QString& sql, QString* error = nullptr) {
+        QStringList rows;
+        QString failure = pg_ ? queryServer(sql, rows) : queryFile(sql, rows);
+        if (error)
+            *error = failure;
+        else if (!failure.isEmpty())
+            qWarning("%s: %s", qPrintable(sql), qPrintable(failure));
+        return rows;
+    }
+
+private:
+    QString queryServer(const QString& sql, QStringList& rows) {
+        PGresult* r = PQexec(pg_, sql.toUtf8().constData());
+        QString error;
+        if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+            for (int i = 0; i < PQntuples(r); ++i) {
+                QStringList row;
+                for (int c = 0; c < PQnfields(r); ++c)
+                    row << (PQgetisnull(r, i, c) ? QStringLiteral("<null>")
+                                                 : QString::fromUtf8(PQgetvalue(r, i, c)));
+                rows << row.join(QLatin1Char('|'));
+            }
+        } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+            error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
+        }
+        PQclear(r);
+        return error;
+    }
+    QString queryFile(const QString& sql, QStringList& rows) {
+        char* message = nullptr;
+        const auto collect = [](void* out, int n, char** values, char**) {
+            QStringList row;
+            for (int c = 0; c < n; ++c)
+                row << (values[c] ? QString::fromUtf8(values[c]) : QStringLiteral("<null>"));
+            *static_cast<QStringList*>(out) << row.join(QLatin1Char('|'));
+            return 0;
+        };
+        const int rc = sqlite3_exec(sqlite_, sql.toUtf8().constData(), collect, &rows, &message);
+        QString error = rc == SQLITE_OK ? QString()
+                                        : (message ? QString::fromUtf8(message)
+                                                   : QString::fromUtf8(sqlite3_errmsg(sqlite_)));
+        sqlite3_free(message);
+        return error;
+    }
+
+    PGconn* pg_ = nullptr;
+    sqlite3* sqlite_ = nullptr;
+};
+
+} // namespace lv26::test
+
+// Makes `target` a new EngineTables, or skips (PostgreSQL cannot run here) or fails the case
+// when the run's backend cannot hold tables.
+#define LV26_ENGINE_TABLES(target)                                                                 \
+    do {                                                                                           \
+        QString why_;                                                                              \
+        switch (::lv26::test::engineBackend(&why_)) {                                              \
+        case ::lv26::test::EngineBackend::Unavailable:                                             \
+            QSKIP(qPrintable(why_));                                                               \
+        case ::lv26::test::EngineBackend::Failed:                                                  \
+            QFAIL(qPrintable(why_));                                                               \
+        case ::lv26::test::EngineBackend::Ready:                                                   \
+            break;                                                                                 \
+        }                                                                                          \
+        (target) = std::make_unique<::lv26::test::EngineTables>();                                 \
+    } while (false)
+
+// Skips a case about the SQLite files themselves on a server run, saying why.
+#define LV26_ENGINE_FILES_ONLY(why)                                                                \
+    do {                                                                                           \
+        if (::lv26::test::engineRunOnServer())                                                     \
+            QSKIP("about the table files: " why);                                                  \
+    } while (false)
