@@ -1,5 +1,8 @@
-// Tests of lv26-tables and its generated data: the program is run as a user would run it.
+// Tests of lv26-tables and its generated data: the program is run as a user would run it, on
+// the table files of a folder or, with LV26_TEST_BACKEND=server, on a private PostgreSQL server
+// that LV26_DATABASE names.
 
+#include "EngineTestSupport.h"
 #include "Generator.h"
 #include "PgTestServer.h"
 #include "engine/TableEngine.h"
@@ -12,6 +15,21 @@
 
 using namespace lv26;
 using namespace lv26::engine;
+using test::engineRunOnServer;
+
+namespace {
+
+// The code of the engine error `work` throws; 0 when it throws none.
+template <typename Work> quint16 errorCodeOf(Work&& work) {
+    try {
+        work();
+    } catch (const EEngineError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+} // namespace
 
 class TestTables : public QObject {
     Q_OBJECT
@@ -34,16 +52,42 @@ class TestTables : public QObject {
             *output = p.readAllStandardOutput() + p.readAllStandardError();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
-    QList<Row> rowsOf(const QString& path) {
-        auto cursor = open(path, QStringLiteral("Matricula"), OpenMode::ReadOnly);
+    // Runs the tool's `command` on this run's tables: those of `folder` (files), or the
+    // server's (the folder left out, LV26_DATABASE set).
+    int runOn(const QTemporaryDir& folder, const QString& command, const QStringList& rest = {},
+              QByteArray* output = nullptr) {
+        if (engineRunOnServer())
+            return run(QStringList{command} + rest, output, test::engineRunServer().conninfo());
+        return run(QStringList{command, folder.path()} + rest, output);
+    }
+    // The tables of `folder`, or the server's.
+    std::unique_ptr<storage::Storage> tablesOf(const QTemporaryDir& folder) {
+        return test::engineStorageAt(engineRunOnServer() ? test::engineRunServer().conninfo()
+                                                         : folder.path());
+    }
+    QList<Row> rowsOf(storage::Storage& tables, const QString& tableName) {
+        auto cursor = tables.open(tableName, QStringLiteral("Matricula"), OpenMode::ReadOnly);
         QList<Row> rows;
         Row row;
         while (cursor->next(row))
             rows << row;
         return rows;
     }
+    QList<Row> rowsOf(const QTemporaryDir& folder, const QString& tableName) {
+        return rowsOf(*tablesOf(folder), tableName);
+    }
+    // Removes the server's tables, so that the next case starts without any.
+    void dropServerTables() {
+        const QStringList out = test::runSql(
+            test::engineRunServer().conninfo(),
+            QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
+                           "DROP DOMAIN IF EXISTS currency"));
+        QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
+    }
 
 private Q_SLOTS:
+    void init();
+
     void cpfCheckDigits_data();
     void cpfCheckDigits();
     void matriculasSortInSequenceOrder();
@@ -53,6 +97,28 @@ private Q_SLOTS:
     void lockRowHoldsTheLockUntilKilled();
     void onAServerCreateFillAndCopyAllOrNothing();
 };
+
+// Cases over tables start without any; on a server run the server is started first (or the
+// case skipped where PostgreSQL cannot run).
+void TestTables::init() {
+    const QString name = QString::fromLatin1(QTest::currentTestFunction());
+    if (name.startsWith(QLatin1String("cpf")) || name.startsWith(QLatin1String("matriculas"))) {
+        if (engineRunOnServer())
+            QSKIP("uses no tables: runs once, on the table files");
+        return;
+    }
+    QString why;
+    switch (test::engineBackend(&why)) {
+    case test::EngineBackend::Unavailable:
+        QSKIP(qPrintable(why));
+    case test::EngineBackend::Failed:
+        QFAIL(qPrintable(why));
+    case test::EngineBackend::Ready:
+        break;
+    }
+    if (engineRunOnServer())
+        dropServerTables();
+}
 
 void TestTables::cpfCheckDigits_data() {
     QTest::addColumn<QString>("nine");
@@ -94,25 +160,42 @@ void TestTables::matriculasSortInSequenceOrder() {
 
 void TestTables::createRefusesToOverwrite() {
     QTemporaryDir dir;
-    QCOMPARE(run({"create", dir.path()}), 0);
-    QVERIFY(QFile::exists(dir.filePath("Func.DB")) && QFile::exists(dir.filePath("Dados.DB")));
-    QFile::remove(dir.filePath("Func.DB"));
-    const QDateTime dadosTime = QFileInfo(dir.filePath("Dados.DB")).lastModified();
     QByteArray output;
-    QCOMPARE(run({"create", dir.path()}, &output), 1);
-    QVERIFY2(output.contains("Table already exists."), output.constData());
-    QVERIFY(!QFile::exists(dir.filePath("Func.DB"))); // nothing half made
-    QCOMPARE(QFileInfo(dir.filePath("Dados.DB")).lastModified(), dadosTime);
-    QCOMPARE(run({"create", dir.filePath("missing")}), 1);
-    QVERIFY(run({"fill", dir.path()}) != 0);
+    QCOMPARE(runOn(dir, "create", {}, &output), 0);
+    const auto tables = tablesOf(dir);
+    QCOMPARE(rowsOf(*tables, "Func.DB").size(), 0);
+    QCOMPARE(rowsOf(*tables, "Dados.DB").size(), 0);
+    tables->appendRows("Dados.DB", [n = 0](Row& row) mutable {
+        row = {QStringLiteral("00001"), 1, 40};
+        return n++ < 1;
+    });
+    if (engineRunOnServer()) {
+        QCOMPARE(test::runSql(test::engineRunServer().conninfo(), "DROP TABLE func"),
+                 QStringList());
+    } else {
+        QVERIFY(QFile::exists(dir.filePath("Func.DB")) && QFile::exists(dir.filePath("Dados.DB")));
+        QFile::remove(dir.filePath("Func.DB"));
+    }
+    const QDateTime dadosTime = QFileInfo(dir.filePath("Dados.DB")).lastModified();
+    QCOMPARE(runOn(dir, "create", {}, &output), 1);
+    QVERIFY2(output.startsWith("Table already exists."), output.constData());
+    // Nothing half made, nothing overwritten.
+    QCOMPARE(errorCodeOf([&] { tables->describe("Func.DB"); }), codes::TableNotFound);
+    QCOMPARE(rowsOf(*tables, "Dados.DB").size(), 1);
+    if (!engineRunOnServer()) {
+        QCOMPARE(QFileInfo(dir.filePath("Dados.DB")).lastModified(), dadosTime);
+        QCOMPARE(run({"create", dir.filePath("missing")}), 1);
+    }
+    QVERIFY(runOn(dir, "fill") != 0);
+    QVERIFY(runOn(dir, "fill", {"many"}) != 0);
     QVERIFY(run({"frobnicate"}) != 0);
 }
 
 void TestTables::fillMakesPlausibleEmployeesAndWeeks() {
     QTemporaryDir dir;
-    QCOMPARE(run({"create", dir.path()}), 0);
-    QCOMPARE(run({"fill", dir.path(), "200", "--seed", "3"}), 0);
-    const QList<Row> employees = rowsOf(dir.filePath("Func.DB"));
+    QCOMPARE(runOn(dir, "create"), 0);
+    QCOMPARE(runOn(dir, "fill", {"200", "--seed", "3"}), 0);
+    const QList<Row> employees = rowsOf(dir, "Func.DB");
     QCOMPARE(employees.size(), 200);
     QCOMPARE(employees.first()[0].toString(), QStringLiteral("00001"));
     QSet<QString> sexes;
@@ -128,7 +211,7 @@ void TestTables::fillMakesPlausibleEmployeesAndWeeks() {
         QVERIFY(e[5].isNull());
     }
     QCOMPARE(sexes, QSet<QString>({"M", "F"}));
-    const QList<Row> weeks = rowsOf(dir.filePath("Dados.DB"));
+    const QList<Row> weeks = rowsOf(dir, "Dados.DB");
     QHash<QString, QList<int>> weeksOf;
     for (const Row& w : weeks) {
         weeksOf[w[0].toString()] << w[1].toInt();
@@ -141,49 +224,68 @@ void TestTables::fillMakesPlausibleEmployeesAndWeeks() {
 }
 
 void TestTables::fillIsDeterministicAndContinuesNumbering() {
+    // Two fills with one seed from empty tables (on a server, one after the other).
     QTemporaryDir a, b;
+    QList<Row> employees[2], weeks[2];
+    int i = 0;
     for (const QTemporaryDir* dir : {&a, &b}) {
-        QCOMPARE(run({"create", dir->path()}), 0);
-        QCOMPARE(run({"fill", dir->path(), "50", "--seed", "9"}), 0);
+        if (engineRunOnServer())
+            dropServerTables();
+        QCOMPARE(runOn(*dir, "create"), 0);
+        QCOMPARE(runOn(*dir, "fill", {"50", "--seed", "9"}), 0);
+        employees[i] = rowsOf(*dir, "Func.DB");
+        weeks[i] = rowsOf(*dir, "Dados.DB");
+        ++i;
     }
-    QCOMPARE(rowsOf(a.filePath("Func.DB")), rowsOf(b.filePath("Func.DB")));
-    QCOMPARE(rowsOf(a.filePath("Dados.DB")), rowsOf(b.filePath("Dados.DB")));
-    QCOMPARE(run({"fill", a.path(), "5"}), 0);
-    const QList<Row> employees = rowsOf(a.filePath("Func.DB"));
-    QCOMPARE(employees.size(), 55);
-    QCOMPARE(employees.last()[0].toString(), QStringLiteral("00055"));
+    QCOMPARE(employees[0].size(), 50);
+    QCOMPARE(employees[0], employees[1]);
+    QCOMPARE(weeks[0], weeks[1]);
+    QByteArray output;
+    QCOMPARE(runOn(b, "fill", {"5"}, &output), 0);
+    QCOMPARE(output, QByteArray("Added 5 employees (00051 to 00055).\n"));
+    const QList<Row> more = rowsOf(b, "Func.DB");
+    QCOMPARE(more.size(), 55);
+    QCOMPARE(more.last()[0].toString(), QStringLiteral("00055"));
 }
 
 void TestTables::lockRowHoldsTheLockUntilKilled() {
     QTemporaryDir dir;
-    QCOMPARE(run({"create", dir.path()}), 0);
-    QCOMPARE(run({"fill", dir.path(), "3"}), 0);
+    QCOMPARE(runOn(dir, "create"), 0);
+    QCOMPARE(runOn(dir, "fill", {"3"}), 0);
     QProcess holder;
-    holder.start(tool(), {"lock-row", dir.path(), "Func.DB", "00002"});
+    QStringList args{"lock-row"};
+    if (engineRunOnServer()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LV26_DATABASE"), test::engineRunServer().conninfo());
+        holder.setProcessEnvironment(env);
+    } else {
+        args << dir.path();
+    }
+    holder.start(tool(), args + QStringList{"Func.DB", "00002"});
     QVERIFY(holder.waitForReadyRead(20000));
     QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("locked"));
-    auto cursor = open(dir.filePath("Func.DB"), QStringLiteral("Matricula"), OpenMode::ReadWrite);
-    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00002"));
+    const auto tables = tablesOf(dir);
+    auto cursor = tables->open("Func.DB", QStringLiteral("Matricula"), OpenMode::ReadWrite);
     Row row;
+    cursor->setRange(QStringLiteral("00001"), QStringLiteral("00001"));
     QVERIFY(cursor->next(row));
-    QVERIFY_THROWS_EXCEPTION(EEngineError, cursor->lockCurrent(row));
+    cursor->lockCurrent(row); // only the one row is held
+    cursor->releaseLock();
+    cursor->setRange(QStringLiteral("00002"), QStringLiteral("00002"));
+    QVERIFY(cursor->next(row));
+    QCOMPARE(errorCodeOf([&] { cursor->lockCurrent(row); }), codes::RecordLocked);
     ::kill(pid_t(holder.processId()), SIGKILL);
     QVERIFY(holder.waitForFinished(10000));
     cursor->lockCurrent(row);
+    QVERIFY(cursor->hasLock());
 }
 
 // With LV26_DATABASE set the tables are the server's; copy brings a folder's rows over in
 // one transaction, so a copy that meets a duplicate key leaves the server as it was.
 void TestTables::onAServerCreateFillAndCopyAllOrNothing() {
-    test::TestServer server;
-    QString why;
-    bool unavailable = false;
-    if (!server.start(&why, &unavailable)) {
-        if (unavailable)
-            QSKIP(qPrintable(why));
-        QFAIL(qPrintable(why));
-    }
-    const QString db = server.conninfo();
+    if (!engineRunOnServer())
+        QSKIP("copies table files to a server: runs on the server run");
+    const QString db = test::engineRunServer().conninfo();
     QByteArray output;
     QCOMPARE(run({"create"}, &output, db), 0);
     QVERIFY(output.startsWith("Created func and dados on "));
@@ -195,8 +297,9 @@ void TestTables::onAServerCreateFillAndCopyAllOrNothing() {
     QTemporaryDir dir;
     QCOMPARE(run({"create", dir.path()}), 0);
     QCOMPARE(run({"fill", dir.path(), "120", "--seed", "5"}), 0);
-    const QList<Row> employees = rowsOf(dir.filePath("Func.DB"));
-    const QList<Row> weeks = rowsOf(dir.filePath("Dados.DB"));
+    SqliteStorage files(dir.path());
+    const QList<Row> employees = rowsOf(files, "Func.DB");
+    const QList<Row> weeks = rowsOf(files, "Dados.DB");
     QCOMPARE(run({"copy", dir.path()}, &output, db), 0);
     QCOMPARE(output, QStringLiteral("Copied 120 employees and %1 weeks from %2 to ")
                              .arg(weeks.size())
