@@ -121,8 +121,13 @@ void Connection::connect() {
     PQclear(set);
     if (!ok)
         abandon();
+
+    snapshotExpression_ = PQserverVersion(conn_) >= 130000
+                              ? QStringLiteral("pg_current_snapshot()::text")
+                              : QStringLiteral("txid_current_snapshot()::text");
     ++generation_;
     claims_.clear();
+    prepared_.clear(); // they died with the old session
 }
 
 void Connection::abandon() {
@@ -159,19 +164,68 @@ void Connection::failStatement(pg_result* result, const QString& tableName) {
           {table, code == codes::GeneralError || code == codes::IoError ? serverText : QString()});
 }
 
-Result Connection::exec(const QString& sql, const Params& params, const QString& tableName) {
-    ensureConnected();
-    const QByteArray text = sql.toUtf8();
+namespace {
+
+std::vector<const char*> parameterValues(const Params& params) {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const auto& p : params)
         values.push_back(p ? p->constData() : nullptr);
+    return values;
+}
+
+bool succeeded(pg_result* result) {
+    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+} // namespace
+
+Result Connection::exec(const QString& sql, const Params& params, const QString& tableName) {
+    ensureConnected();
+    const QByteArray text = sql.toUtf8();
+    const std::vector<const char*> values = parameterValues(params);
     PGresult* result = PQexecParams(conn_, text.constData(), int(values.size()), nullptr,
                                     values.data(), nullptr, nullptr, 0);
-    const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+    if (!succeeded(result))
         failStatement(result, tableName);
     return Result(result);
+}
+
+Result Connection::execPrepared(const QString& sql, const Params& params,
+                                const QString& tableName) {
+    ensureConnected();
+    const QByteArray text = sql.toUtf8();
+    auto it = prepared_.find(text);
+    if (it == prepared_.end()) {
+        const QByteArray name = "lv26_" + QByteArray::number(++preparedMade_);
+        PGresult* made =
+            PQprepare(conn_, name.constData(), text.constData(), int(params.size()), nullptr);
+        if (!succeeded(made))
+            failStatement(made, tableName);
+        PQclear(made);
+        it = prepared_.emplace(text, name).first;
+    }
+    const std::vector<const char*> values = parameterValues(params);
+    PGresult* result = PQexecPrepared(conn_, it->second.constData(), int(values.size()),
+                                      values.data(), nullptr, nullptr, 0);
+    if (!succeeded(result)) {
+        // A statement the session no longer has, or whose table changed shape, is prepared
+        // anew next time.
+        const QByteArray state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        if (state == "26000" || state == "0A000")
+            prepared_.erase(it);
+        failStatement(result, tableName);
+    }
+    return Result(result);
+}
+
+QByteArray Connection::currentSnapshot(const QString& tableName) {
+    return execPrepared(QStringLiteral("SELECT ") + snapshotExpression_, {}, tableName).bytes(0, 0);
+}
+
+bool Connection::inTransaction() const {
+    return PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }
 
 void Connection::copy(const QString& copySql, const QByteArray& text, const QString& tableName) {

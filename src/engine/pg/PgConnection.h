@@ -62,6 +62,17 @@ public:
     // gone: generation() changes). Throws the mapped engine error, naming `tableName` when
     // given; a connection lost meanwhile is ServerUnavailable with libpq's message.
     Result exec(const QString& sql, const Params& params = {}, const QString& tableName = {});
+    // As exec(), through a statement prepared once per session for each distinct `sql`: the
+    // server parses and plans it once, not at every call. For the reads a cursor repeats.
+    Result execPrepared(const QString& sql, const Params& params, const QString& tableName);
+    // The server's current snapshot in text form (xmin:xmax:in-progress list). Equal texts
+    // taken at two moments prove that no transaction committed between them; a statement
+    // reading `snapshotExpression()` gets the snapshot its own rows were read in.
+    QByteArray currentSnapshot(const QString& tableName);
+    QString snapshotExpression() const { return snapshotExpression_; }
+    // True while a transaction block is open on the session (its own uncommitted writes
+    // leave the snapshot unchanged).
+    bool inTransaction() const;
     // Sends `text` in COPY FROM STDIN form after `copySql` started it; one call per batch.
     void copy(const QString& copySql, const QByteArray& text, const QString& tableName);
 
@@ -91,6 +102,9 @@ private:
     pg_conn* conn_ = nullptr;
     quint64 generation_ = 0;
     std::map<LockKey, const void*> claims_;
+    std::map<QByteArray, QByteArray> prepared_; // statement text -> its name in this session
+    quint64 preparedMade_ = 0;
+    QString snapshotExpression_ = QStringLiteral("txid_current_snapshot()::text");
 };
 
 } // namespace lv26::engine::pg

@@ -1,5 +1,8 @@
 #include "engine/pg/PgCursor.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace lv26::engine::pg {
 
 PgCursor::PgCursor(std::shared_ptr<Connection> connection, PgTable table, const QString& indexName,
@@ -11,14 +14,31 @@ PgCursor::~PgCursor() {
     releaseLock();
 }
 
+namespace {
+
+// Rows one statement reads as moves keep going one way: a single move after a jump reads
+// one row, so a window's few moves do not read far past what they show.
+constexpr int aheadSizes[] = {1, 16, 256};
+constexpr int lastLevel = int(std::size(aheadSizes)) - 1;
+
+} // namespace
+
 void PgCursor::moveToBof() {
     place_ = Place::Bof;
     at_ = {};
+    dropAhead();
 }
 
 void PgCursor::moveToEof() {
     place_ = Place::Eof;
     at_ = {};
+    dropAhead();
+}
+
+void PgCursor::dropAhead() {
+    ahead_ = {};
+    run_.reset();
+    runLevel_ = 0;
 }
 
 Row PgCursor::rowFrom(const Result& result, int index) const {
@@ -38,15 +58,62 @@ void PgCursor::standOn(const Row& row, qint64 rowId) {
 bool PgCursor::step(Row& row, bool forward) {
     if ((forward && place_ == Place::Eof) || (!forward && place_ == Place::Bof))
         return false;
+    if (run_ != forward) {
+        dropAhead();
+        return readAnew(row, forward, aheadSizes[0]);
+    }
+    if (aheadLeft()) {
+        if (aheadStillCurrent())
+            return serveAhead(row, forward);
+        // Others are writing: read less ahead while they do.
+        runLevel_ = std::max(0, runLevel_ - 1);
+    } else {
+        runLevel_ = std::min(lastLevel, runLevel_ + 1);
+    }
+    return readAnew(row, forward, aheadSizes[runLevel_]);
+}
+
+bool PgCursor::readAnew(Row& row, bool forward, int limit) {
     const bool fromEnd = place_ == Place::Bof || place_ == Place::Eof;
-    const auto [sql, params] = query_.seek(fromEnd ? storage::Bookmark() : at_, forward, 1);
-    const Result r = connection_->exec(sql, params, table_.tableName);
+    auto [sql, params] = query_.seek(fromEnd ? storage::Bookmark() : at_, forward, limit);
+    const bool keep = limit > 1;
+    if (keep)
+        sql = QStringLiteral("SELECT q.*, (SELECT ") + connection_->snapshotExpression() +
+              QStringLiteral(") FROM (") + sql + QStringLiteral(") q");
+    const Result r = connection_->execPrepared(sql, params, table_.tableName);
+    ahead_ = {};
     if (r.rows() == 0) {
         forward ? moveToEof() : moveToBof();
         return false;
     }
     row = rowFrom(r, 0);
     standOn(row, r.integer(0, 0));
+    run_ = forward;
+    // Inside a transaction block the session's own writes would not show in the snapshot.
+    if (keep && !connection_->inTransaction()) {
+        ahead_.rows.reserve(std::size_t(r.rows() - 1));
+        for (int i = 1; i < r.rows(); ++i)
+            ahead_.rows.emplace_back(rowFrom(r, i), r.integer(i, 0));
+        ahead_.ends = r.rows() < limit;
+        ahead_.snapshot = r.bytes(0, int(table_.description.columns.size()) + 1);
+        ahead_.generation = connection_->generation();
+    }
+    return true;
+}
+
+bool PgCursor::aheadStillCurrent() {
+    return ahead_.generation == connection_->generation() && !connection_->inTransaction() &&
+           connection_->currentSnapshot(table_.tableName) == ahead_.snapshot;
+}
+
+bool PgCursor::serveAhead(Row& row, bool forward) {
+    if (ahead_.next == ahead_.rows.size()) {
+        forward ? moveToEof() : moveToBof();
+        return false;
+    }
+    auto& [aheadRow, rowId] = ahead_.rows[ahead_.next++];
+    row = std::move(aheadRow);
+    standOn(row, rowId);
     return true;
 }
 
@@ -60,7 +127,7 @@ bool PgCursor::prior(Row& row) {
 
 bool PgCursor::readCurrent(Row& row) {
     const auto [sql, params] = query_.byRowId(at_.rowId());
-    const Result r = connection_->exec(sql, params, table_.tableName);
+    const Result r = connection_->execPrepared(sql, params, table_.tableName);
     if (r.rows() == 0)
         return false;
     row = rowFrom(r, 0);
@@ -70,7 +137,10 @@ bool PgCursor::readCurrent(Row& row) {
 bool PgCursor::current(Row& row) {
     if (place_ != Place::On || !readCurrent(row))
         return false;
+    const storage::Bookmark was = at_;
     standOn(row, at_.rowId());
+    if (!(at_ == was))
+        dropAhead(); // the row moved: the rows ahead were read from its old place
     return true;
 }
 
@@ -83,6 +153,7 @@ bool PgCursor::gotoBookmark(const storage::Bookmark& bookmark) {
         moveToBof();
         return false;
     }
+    dropAhead();
     at_ = bookmark;
     Row row;
     if (readCurrent(row)) {
@@ -105,7 +176,7 @@ void PgCursor::clearRange() {
 
 qint64 PgCursor::rowCount() {
     const auto [sql, params] = query_.count();
-    return connection_->exec(sql, params, table_.tableName).integer(0, 0);
+    return connection_->execPrepared(sql, params, table_.tableName).integer(0, 0);
 }
 
 // ---- Row locks and writes ----------------------------------------------------------------
@@ -191,6 +262,7 @@ void PgCursor::updateCurrent(const Row& row) {
     requireWritable();
     if (!tryLock())
         raiseLocked();
+    dropAhead();
     Params params = rowParams(row);
     QStringList sets;
     for (int i = 0; i < table_.columnSql.size(); ++i)
@@ -214,6 +286,7 @@ void PgCursor::updateCurrent(const Row& row) {
 void PgCursor::insertRow(const Row& row) {
     requireWritable();
     const Params params = rowParams(row);
+    dropAhead();
     QStringList placeholders;
     for (std::size_t i = 0; i < params.size(); ++i)
         placeholders << QStringLiteral("$") + QString::number(i + 1);
@@ -233,6 +306,7 @@ void PgCursor::deleteCurrent() {
     requireWritable();
     if (!tryLock())
         raiseLocked();
+    dropAhead();
     connection_->exec(QStringLiteral("DELETE FROM ") + table_.serverName +
                           QStringLiteral(" WHERE ") + QLatin1String(rowIdColumn) +
                           QStringLiteral(" = $1"),
