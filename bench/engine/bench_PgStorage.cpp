@@ -7,6 +7,10 @@
 //           (should stay under 50 ms), against a bare connection reading the same row
 //   moves   first, last, next, prior, bookmark and one-key range moves on 10,000 and on
 //           1,000,000 employees, and their ratio (large / small), which should stay under 2
+//   read    every row of 100,000 employees and of their 500,000 weeks read forwards through
+//           a cursor, against one plain SELECT ... ORDER BY of the same rows through libpq;
+//           with what one move's statement costs: a trivial round trip, the keyset statement
+//           sent as text, the same statement prepared, and turning a row into values
 //
 // Usage: bench_PgStorage [CONNINFO] [LARGE]
 // Without CONNINFO (or with "-") a private server is started with tests/pg-test-server.sh in
@@ -15,6 +19,7 @@
 
 #include "engine/Storage.h"
 #include "engine/pg/PgStorage.h"
+#include "engine/pg/PgTable.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -98,7 +103,8 @@ template <typename F> double bestOf(int runs, F&& f) {
 
 // ---- totals -------------------------------------------------------------------------------
 
-void totals(const QString& conninfo) {
+// Returns the database it made, for the full read.
+QString totals(const QString& conninfo) {
     const QString database = makeDatabase(conninfo, QStringLiteral("lv26_bench_totals"), 100000, 5);
     const auto clear = [&] {
         runSql(database, QStringLiteral("UPDATE func SET horasnomes = NULL"));
@@ -133,6 +139,7 @@ void totals(const QString& conninfo) {
     std::printf("totals  100000 employees x 5 weeks: storage %.0f ms, one SQL UPDATE %.0f ms, "
                 "ratio %.2f (at most 3)\n",
                 storage, sql, storage / sql);
+    return database;
 }
 
 // ---- open ---------------------------------------------------------------------------------
@@ -225,6 +232,96 @@ void cursorMoves(const QString& small, const QString& large, qint64 largeEmploye
     line("range", a.range, b.range);
 }
 
+// ---- full read ----------------------------------------------------------------------------
+
+// Rows read forwards through a cursor over `tableName` in the order of its index `index`.
+qint64 readThroughCursor(pg::PgStorage& s, const QString& tableName, const QString& index) {
+    auto cursor = s.open(tableName, index, OpenMode::ReadOnly);
+    Row row;
+    qint64 rows = 0;
+    while (cursor->next(row))
+        ++rows;
+    return rows;
+}
+
+// Rows of one plain SELECT, every value touched as a cursor touches it.
+qint64 readThroughSelect(const QString& database, const char* sql) {
+    PGconn* conn = PQconnectdb(database.toUtf8().constData());
+    PGresult* r = PQexec(conn, sql);
+    const int rows = PQntuples(r);
+    const int columns = PQnfields(r);
+    qint64 bytes = 0;
+    for (int i = 0; i < rows; ++i) {
+        for (int c = 0; c < columns; ++c)
+            bytes += QByteArray(PQgetvalue(r, i, c), PQgetlength(r, i, c)).size();
+    }
+    PQclear(r);
+    PQfinish(conn);
+    return bytes > 0 ? rows : 0;
+}
+
+// Where one move's time goes on the server: microseconds per call of each part.
+void moveBreakdown(const QString& database) {
+    pg::Connection c(database);
+    pg::PgTable table = pg::describeTable(c, QStringLiteral("Func.DB"));
+    pg::KeysetQuery query(table, QStringLiteral("matricula"));
+    const pg::Result first = c.exec(query.seek({}, true, 1).first);
+    const Row row{first.text(0, 1)};
+    const auto [sql, params] = query.seek(query.bookmarkOf(row, first.integer(0, 0)), true, 1);
+    const int calls = 2000;
+    const double trip = microsPerCall(calls, [&](int) { c.exec(QStringLiteral("SELECT 1")); });
+    const double asText = microsPerCall(calls, [&](int) { c.exec(sql, params); });
+    PGconn* bare = PQconnectdb(database.toUtf8().constData());
+    PQclear(PQprepare(bare, "seek", sql.toUtf8().constData(), int(params.size()), nullptr));
+    std::vector<const char*> values;
+    for (const auto& p : params)
+        values.push_back(p ? p->constData() : nullptr);
+    int failed = 0;
+    const double prepared = microsPerCall(calls, [&](int) {
+        PGresult* r =
+            PQexecPrepared(bare, "seek", int(values.size()), values.data(), nullptr, nullptr, 0);
+        failed += PQresultStatus(r) != PGRES_TUPLES_OK || PQntuples(r) != 1;
+        PQclear(r);
+    });
+    if (failed) {
+        std::fprintf(stderr, "the prepared keyset statement failed: %s", PQerrorMessage(bare));
+        std::exit(1);
+    }
+    PQfinish(bare);
+    const pg::Result many = c.exec(query.seek({}, true, 1000).first);
+    const auto& columns = table.description.columns;
+    const double convert = microsPerCall(calls, [&](int i) {
+        Row values;
+        for (int k = 0; k < columns.size(); ++k)
+            values << pg::valueFrom(columns.at(k), many, i % 1000, k + 1);
+    });
+    std::printf("read    one move: round trip of SELECT 1 %.1f us, keyset statement as text "
+                "%.1f us, prepared %.1f us, a row's values %.2f us\n",
+                trip, asText, prepared, convert);
+}
+
+void fullRead(const QString& database) {
+    pg::PgStorage s(database);
+    qint64 rows = 0;
+    const double cursor = millis([&] {
+        rows = readThroughCursor(s, QStringLiteral("Func.DB"), QStringLiteral("matricula")) +
+               readThroughCursor(s, QStringLiteral("Dados.DB"), QStringLiteral("matricula"));
+    });
+    qint64 selected = 0;
+    const double select = millis([&] {
+        selected =
+            readThroughSelect(database,
+                              "SELECT * FROM func ORDER BY matricula NULLS FIRST, rowid") +
+            readThroughSelect(database, "SELECT * FROM dados ORDER BY matricula NULLS FIRST, "
+                                        "semana NULLS FIRST, rowid");
+    });
+    std::printf("read    %lld rows forwards through cursors: %.0f ms (%.0f rows/s); one plain "
+                "SELECT each (%lld rows): %.0f ms (%.0f rows/s); ratio %.2f\n",
+                rows, cursor, rows / cursor * 1000, selected, select, selected / select * 1000,
+                cursor / select);
+    moveBreakdown(database);
+}
+
 // The private server: its folder and process live as long as the benchmark.
 struct PrivateServer {
     QTemporaryDir dir{QStringLiteral("/tmp/lv26-pgb-XXXXXX")};
@@ -259,7 +356,7 @@ int main(int argc, char** argv) {
         conninfo = server.start();
     const qint64 large = args.value(2, QStringLiteral("1000000")).toLongLong();
     try {
-        totals(conninfo);
+        fullRead(totals(conninfo));
         const QString small = makeDatabase(conninfo, QStringLiteral("lv26_bench_small"), 10000, 1);
         const QString big = makeDatabase(conninfo, QStringLiteral("lv26_bench_large"), large, 1);
         opening(big);
