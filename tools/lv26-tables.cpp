@@ -16,6 +16,7 @@
 // the process ends; tests use it to meet a lock held by another process.)
 
 #include "Generator.h"
+#include "data/PayrollSchema.h"
 #include "engine/SqliteStorage.h"
 #include "engine/TableEngine.h"
 #include "engine/pg/PgStorage.h"
@@ -92,7 +93,7 @@ int create(QStringList args) {
     const std::unique_ptr<Storage> tables = openTables(args);
     if (!tables || !args.isEmpty())
         return usage();
-    tables->createTables();
+    createPayrollTables(*tables);
     if (serverSetting().isEmpty())
         print(stdout, QStringLiteral("Created %1 and %2.")
                           .arg(QDir(tables->location()).filePath(funcTable),

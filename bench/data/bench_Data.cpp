@@ -15,6 +15,7 @@
 //        bench_Data stops [small large]     (only the stopping passes; default 4000 40000)
 
 #include "data/DataSource.h"
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 
@@ -44,7 +45,7 @@ QString matricula(int n) {
 // temporary folder that becomes the working directory.
 std::unique_ptr<QTemporaryDir> makeTables(int employees, int weeks) {
     auto dir = std::make_unique<QTemporaryDir>();
-    engine::createTables(dir->path());
+    createPayrollTables(dir->path());
     QDir::setCurrent(dir->path());
     int next = 0;
     // Matricula has five characters: beyond 99,999 employees the keys are "A" and four base-36

@@ -5,6 +5,7 @@
 //
 // Usage: bench_Cursor [LARGE_ROWS]   (default 1000000)
 
+#include "data/PayrollSchema.h"
 #include "engine/TableEngine.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,7 @@ namespace {
 QString makeTables(const QTemporaryDir& root, const QString& name, qint64 rows) {
     const QString dir = root.filePath(name);
     QDir().mkpath(dir);
-    createTables(dir);
+    lv26::createPayrollTables(dir);
     qint64 n = 0;
     auto key = [](qint64 i) { return QString::number(i, 36).toUpper().rightJustified(5, '0'); };
     appendRows(QDir(dir).filePath("Func.DB"), [&](Row& row) {

@@ -17,6 +17,7 @@
 // a temporary folder. The databases lv26_bench_small and lv26_bench_large are made on it
 // (dropped first when they exist).
 
+#include "data/PayrollSchema.h"
 #include "engine/Storage.h"
 #include "engine/pg/PgStorage.h"
 #include "engine/pg/PgTable.h"
@@ -67,7 +68,7 @@ QString makeDatabase(const QString& conninfo, const QString& name, qint64 employ
     runSql(conninfo, QStringLiteral("CREATE DATABASE ") + name);
     const QString database = onDatabase(conninfo, name);
     pg::PgStorage storage(database);
-    storage.createTables();
+    createPayrollTables(storage);
     qint64 n = 0;
     storage.appendRows(QStringLiteral("Func.DB"), [&](Row& row) {
         row = {key(n),

@@ -9,6 +9,7 @@
 
 #include "data/Field.h"
 #include "data/Fonts.h"
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 #include "report/LISTUnit.h"
@@ -48,7 +49,7 @@ struct Span {
 };
 
 void fillEmployees(const QString& dir, int count) {
-    engine::createTables(dir);
+    createPayrollTables(dir);
     int next = 0;
     engine::appendRows(QDir(dir).filePath(QStringLiteral("Func.DB")), [&](engine::Row& row) {
         if (next == count)

@@ -5,6 +5,7 @@
 // Usage: bench_Play [runs]   (default 200)
 
 #include "data/Fonts.h"
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 #include "report/LISTUnit.h"
@@ -28,7 +29,7 @@ using namespace lv26;
 namespace {
 
 void fillEmployees(const QString& dir, int count) {
-    engine::createTables(dir);
+    createPayrollTables(dir);
     int next = 0;
     engine::appendRows(QDir(dir).filePath(QStringLiteral("Func.DB")), [&](engine::Row& row) {
         if (next == count)

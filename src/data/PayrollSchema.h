@@ -6,9 +6,15 @@
 
 #include "engine/Storage.h"
 
+#include <QList>
 #include <QString>
 
 namespace lv26 {
+
+// Func.DB: Matricula (Text 5, the primary index Matricula), Nome (Text 40), CPF (Text 11),
+// Sexo (Text 1), Sal_Hora (Money), HorasNoMes (Int32). Dados.DB: Matricula (Text 5), Semana
+// and HorasNaSemana (Int16), the index Matricula on Matricula;Semana. In that order.
+QList<engine::TableDescription> payrollTables();
 
 // Creates both tables, empty, in `storage`. Throws EEngineError TableExists, making neither,
 // when either exists, or the storage's error when they cannot be made.

@@ -60,8 +60,8 @@ SqliteStorage::open(const QString& tableName, const IndexChooser& chooseIndex, O
     return engine::open(pathOf(tableName), chooseIndex, mode);
 }
 
-void SqliteStorage::createTables() {
-    engine::createTables(folder_.isEmpty() ? QDir::currentPath() : folder_);
+void SqliteStorage::createTables(const QList<TableDescription>& tables) {
+    engine::createTables(folder_.isEmpty() ? QDir::currentPath() : folder_, tables);
 }
 
 void SqliteStorage::appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) {

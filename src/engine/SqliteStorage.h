@@ -1,7 +1,7 @@
 #pragma once
 
-// The tables as SQLite files (Func.DB, Dados.DB) in one folder: the storage every
-// installation has without a server. Table names are file names in that folder.
+// The tables as SQLite files in one folder, one table a file: the storage every installation
+// has without a server. Table names are file names in that folder ("Stock.DB").
 
 #include "engine/Storage.h"
 
@@ -19,7 +19,8 @@ public:
                                                OpenMode mode) override;
     std::unique_ptr<storage::TableCursor>
     open(const QString& tableName, const IndexChooser& chooseIndex, OpenMode mode) override;
-    void createTables() override;
+    // The files of the folder, as engine::createTables() makes them.
+    void createTables(const QList<TableDescription>& tables) override;
     void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) override;
     // One scan of the index in order; keys are text (or blank).
     storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,

@@ -2,7 +2,7 @@
 
 // The storage interface: what the data layer needs of a place that keeps the program's tables,
 // whichever backend keeps them (SQLite files in a folder, a PostgreSQL server). Tables are
-// opened by name ("Func.DB"), described, read through ordered cursors with moves, seeks,
+// opened by name ("Stock.DB"), described, read through ordered cursors with moves, seeks,
 // ranges and opaque bookmarks, locked row by row against every other program using the same
 // tables, and written in bulk. Every failure is an EEngineError with a code of
 // engine::codes and the text of storageErrorText(); messages name tables as the caller named
@@ -44,7 +44,7 @@ struct IndexInfo {
 };
 
 struct TableDescription {
-    QString tableName; // as asked for, e.g. "Func.DB"
+    QString tableName; // as asked for, e.g. "Stock.DB"
     QList<ColumnInfo> columns;
     QList<IndexInfo> indexes;
 };
@@ -71,7 +71,7 @@ constexpr quint16 AccessDenied = 0x3103;    // the file cannot be read
 constexpr quint16 ReadOnlyTable = 0x3104;   // read-write asked of a file that can only be read
 constexpr quint16 IndexNotFound = 0x3105;   // no index of that name
 constexpr quint16 IndexNotUsable = 0x3106;  // descending or expression index
-constexpr quint16 TableExists = 0x3107;     // createTables() would overwrite a file
+constexpr quint16 TableExists = 0x3107;     // createTables() would overwrite a table
 constexpr quint16 RecordLocked = 0x3201;    // another cursor or process holds the row lock
 constexpr quint16 KeyViolation = 0x3202;    // duplicate value in a unique index
 constexpr quint16 RecordDeleted = 0x3203;   // the current row no longer exists
@@ -248,6 +248,13 @@ struct RunsEnd {
     quint16 code = 0;
 };
 
+// Throws GeneralError naming the table and the field or index when `table` asks for what no
+// backend makes: no columns, a column without a name, a name used twice or one of the row
+// identity's names ("rowid", "_rowid_", "oid"), a column of type AutoInc or Other, a negative
+// size, an index without a name or fields, on a field that is no column, descending,
+// case-insensitive or on an expression, or two primary indexes.
+void checkCreatable(const TableDescription& table);
+
 // One place that keeps the tables. Cursors it opens may outlive it.
 class Storage {
 public:
@@ -256,7 +263,7 @@ public:
     // Where the tables are, for messages ("the folder /x", "the server ...").
     virtual QString location() const = 0;
 
-    // Describes the table `tableName` ("Func.DB", "Dados.DB"). Throws TableNotFound, or the
+    // Describes the table `tableName` ("Stock.DB"). Throws TableNotFound, or the
     // backend's error when it cannot be reached or read.
     virtual TableDescription describe(const QString& tableName) = 0;
     // Opens a cursor ordered by the index `indexName` as describe() names it, standing before
@@ -270,9 +277,12 @@ public:
     virtual std::unique_ptr<TableCursor> open(const QString& tableName,
                                               const IndexChooser& chooseIndex, OpenMode mode) = 0;
 
-    // Creates the empty tables "Func.DB" and "Dados.DB" with the columns and indexes of
-    // docs/tables.md. Throws TableExists, making neither, when either exists.
-    virtual void createTables() = 0;
+    // Creates the empty tables `tables`, each named by its tableName, with its columns (name,
+    // type family, size: each backend writes its own type for the family; declaredType is not
+    // used) and its indexes (name, fields, primary, unique). All or none: throws TableExists
+    // naming the first of `tables` that exists, making none, when any exists; GeneralError as
+    // checkCreatable() does; or the backend's error when they cannot be made (none made then).
+    virtual void createTables(const QList<TableDescription>& tables) = 0;
     // Appends the rows `produce` fills (until it returns false) in one transaction: all or,
     // on an error (thrown), none.
     virtual void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) = 0;

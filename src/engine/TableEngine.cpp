@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -219,21 +221,116 @@ std::unique_ptr<Cursor> open(const QString& tableName, const IndexChooser& choos
 
 // --- Creating and filling ---------------------------------------------------------------
 
+namespace storage {
+
 namespace {
 
-struct TableSchema {
-    const char* fileName;
-    const char* sql;
-};
+[[noreturn]] void notCreatable(const TableDescription& table, Message at, const QString& name) {
+    raise(codes::GeneralError, {msg(Message::EngineAtTable, {table.tableName}), msg(at, {name})});
+}
 
-const TableSchema tableSchemas[] = {
-    {"Func.DB", "CREATE TABLE Func (Matricula CHAR(5) PRIMARY KEY, Nome CHAR(40), CPF CHAR(11), "
-                "Sexo CHAR(1), Sal_Hora MONEY, HorasNoMes INTEGER);"},
-    {"Dados.DB", "CREATE TABLE Dados (Matricula CHAR(5), Semana SMALLINT, HorasNaSemana SMALLINT);"
-                 "CREATE INDEX Matricula ON Dados (Matricula, Semana);"},
-};
+} // namespace
 
-void createTableFile(const QString& path, const char* sql) {
+void checkCreatable(const TableDescription& table) {
+    if (table.columns.isEmpty())
+        raise(codes::GeneralError, {msg(Message::EngineAtTable, {table.tableName})});
+    static const QStringList rowIdNames{QStringLiteral("rowid"), QStringLiteral("_rowid_"),
+                                        QStringLiteral("oid")};
+    QStringList names;
+    for (const ColumnInfo& column : table.columns) {
+        const QString name = column.name.toLower();
+        const bool made = column.type != ColumnType::AutoInc && column.type != ColumnType::Other;
+        if (name.isEmpty() || names.contains(name) || rowIdNames.contains(name) || !made ||
+            column.size < 0)
+            notCreatable(table, Message::EngineAtField, column.name);
+        names << name;
+    }
+    int primaries = 0;
+    for (const IndexInfo& index : table.indexes) {
+        bool onColumns = !index.fields.isEmpty();
+        for (const QString& field : index.fields.split(QLatin1Char(';')))
+            onColumns = onColumns && names.contains(field.toLower());
+        if (index.name.isEmpty() || !onColumns || index.descending || index.caseInsensitive ||
+            index.expression || (index.primary && ++primaries > 1))
+            notCreatable(table, Message::EngineAtIndex, index.name);
+    }
+}
+
+} // namespace storage
+
+namespace {
+
+// A plain identifier as written, any other name quoted.
+QString sqlName(const QString& name) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return plain.match(name).hasMatch() ? name : quoted(name);
+}
+
+// The type a column of `column`'s family is declared with. A one-field integer primary key is
+// declared INT: INTEGER PRIMARY KEY would make it the row identity itself.
+QString declaredTypeOf(const ColumnInfo& column, bool primaryKey) {
+    switch (column.type) {
+    case ColumnType::Text:
+        return column.size > 0 ? QStringLiteral("CHAR(%1)").arg(column.size)
+                               : QStringLiteral("TEXT");
+    case ColumnType::Int16:
+        return QStringLiteral("SMALLINT");
+    case ColumnType::Int32:
+        return primaryKey ? QStringLiteral("INT") : QStringLiteral("INTEGER");
+    case ColumnType::Float:
+        return QStringLiteral("FLOAT");
+    case ColumnType::Money:
+        return QStringLiteral("MONEY");
+    default:
+        return {}; // refused by checkCreatable()
+    }
+}
+
+QString fieldList(const IndexInfo& index) {
+    QStringList names;
+    for (const QString& field : index.fields.split(QLatin1Char(';')))
+        names << sqlName(field);
+    return names.join(QStringLiteral(", "));
+}
+
+// The statements that make `table` in a file of its own, each ended by ";". The stored schema
+// keeps each statement's text as written here.
+QString tableSql(const TableDescription& table) {
+    const QString name = sqlName(QFileInfo(table.tableName).completeBaseName());
+    const auto primary = std::find_if(table.indexes.begin(), table.indexes.end(),
+                                      [](const IndexInfo& index) { return index.primary; });
+    const bool hasPrimary = primary != table.indexes.end();
+    const bool inlinePrimary = hasPrimary && !primary->fields.contains(QLatin1Char(';'));
+    QStringList columns;
+    for (const ColumnInfo& column : table.columns) {
+        const bool key =
+            inlinePrimary && column.name.compare(primary->fields, Qt::CaseInsensitive) == 0;
+        columns << sqlName(column.name) + QLatin1Char(' ') + declaredTypeOf(column, key) +
+                       (key ? QStringLiteral(" PRIMARY KEY") : QString());
+    }
+    if (hasPrimary && !inlinePrimary)
+        columns << QStringLiteral("PRIMARY KEY (") + fieldList(*primary) + QLatin1Char(')');
+    QString sql = QStringLiteral("CREATE TABLE ") + name + QStringLiteral(" (") +
+                  columns.join(QStringLiteral(", ")) + QStringLiteral(");");
+    for (const IndexInfo& index : table.indexes) {
+        if (index.primary)
+            continue;
+        sql += QStringLiteral("CREATE %1INDEX %2 ON %3 (%4);")
+                   .arg(index.unique ? QStringLiteral("UNIQUE ") : QString(), sqlName(index.name),
+                        name, fieldList(index));
+    }
+    return sql;
+}
+
+// The file of `table` in `dir`; its name must be a bare file name with a base name.
+QString tableFile(const QString& dir, const TableDescription& table) {
+    const QFileInfo name(table.tableName);
+    if (name.fileName() != table.tableName || name.completeBaseName().isEmpty())
+        raise(codes::GeneralError, {msg(Message::EngineAtTable, {table.tableName})});
+    return QDir(dir).absoluteFilePath(table.tableName);
+}
+
+void createTableFile(const QString& path, const QString& sql) {
     const QByteArray native = QFile::encodeName(path);
     // Exclusive creation: never overwrite a file that appeared meanwhile.
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -246,7 +343,7 @@ void createTableFile(const QString& path, const char* sql) {
         Database db;
         db.open(path, QFileInfo(path).fileName(), false);
         db.exec("PRAGMA journal_mode=WAL");
-        db.exec(sql);
+        db.exec(sql.toUtf8().constData());
     } catch (...) {
         QFile::remove(path);
         throw;
@@ -255,23 +352,27 @@ void createTableFile(const QString& path, const char* sql) {
 
 } // namespace
 
-void createTables(const QString& dir) {
+void createTables(const QString& dir, const QList<TableDescription>& tables) {
     start();
     const QFileInfo folder(dir);
     if (!folder.isDir())
         raise(codes::TableNotFound,
               {msg(Message::EngineAtFolder, {dir}), msg(Message::EngineFolderMissing)});
-    for (const TableSchema& table : tableSchemas) {
-        const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(table.fileName));
+    QStringList paths, statements;
+    for (const TableDescription& table : tables) {
+        storage::checkCreatable(table);
+        paths << tableFile(dir, table);
+        statements << tableSql(table);
+    }
+    for (const QString& path : paths) {
         if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
             raise(codes::TableExists, {msg(Message::EngineAtFile, {path})});
     }
     QStringList made;
     try {
-        for (const TableSchema& table : tableSchemas) {
-            const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(table.fileName));
-            createTableFile(path, table.sql);
-            made << path;
+        for (qsizetype i = 0; i < paths.size(); ++i) {
+            createTableFile(paths.at(i), statements.at(i));
+            made << paths.at(i);
         }
     } catch (...) {
         for (const QString& path : made)

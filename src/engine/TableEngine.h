@@ -48,10 +48,15 @@ std::unique_ptr<Cursor> open(const QString& tableName, const IndexChooser& choos
 // Code of the error open() raises when a table can only be read.
 quint16 readOnlyCode();
 
-// Creates the empty tables "Func.DB" and "Dados.DB" in the existing folder `dir`, with the
-// columns and indexes of docs/tables.md. Throws EEngineError (TableExists) without touching
-// anything when either file already exists, or the engine's error when a file cannot be made.
-void createTables(const QString& dir);
+// Creates the empty tables `tables` in the existing folder `dir`, each as the file its
+// tableName names (a bare file name) holding one table named after the file's base name, as
+// Storage::createTables() describes. A one-field primary index is its column's PRIMARY KEY
+// (known by its field, whatever its name), several fields a table constraint; other indexes
+// keep their names. All or none: throws EEngineError TableExists naming the first file that
+// exists, without touching anything; GeneralError as checkCreatable() does, or for a name
+// that is not a bare file name; or the engine's error when a file cannot be made (the files
+// made so far removed).
+void createTables(const QString& dir, const QList<TableDescription>& tables);
 
 // Appends rows to `tableName` in one transaction: calls `produce` until it returns false,
 // inserting each row it filled (a value per column, as for Cursor::insertRow). Either every

@@ -5,6 +5,7 @@
 #include "../maintenance/MaintenanceFixture.h"
 #include "PgTestServer.h"
 
+#include "data/PayrollSchema.h"
 #include "engine/pg/PgStorage.h"
 
 #include <QProcess>
@@ -40,7 +41,7 @@ class tst_ServerWindows : public QObject {
     // Form2 over two employees on the server (the fixture's own folder stays unused).
     void openOnServer() {
         engine::pg::PgStorage storage(server_.conninfo());
-        storage.createTables();
+        createPayrollTables(storage);
         int n = 0;
         storage.appendRows(QStringLiteral("Func.DB"), [&](engine::Row& row) {
             if (n == 2)

@@ -10,6 +10,7 @@
 
 #include "PgTestServer.h"
 #include "base/Error.h"
+#include "data/PayrollSchema.h"
 #include "data/Table.h"
 #include "engine/TableEngine.h"
 
@@ -79,7 +80,7 @@ public:
             qunsetenv("LV26_DATABASE");
         }
         resetTableStorage();
-        tableStorage().createTables();
+        createPayrollTables(tableStorage());
     }
     ~TableFolder() {
         qunsetenv("LV26_DATABASE");

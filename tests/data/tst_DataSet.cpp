@@ -5,6 +5,7 @@
 #include "DataTestSupport.h"
 #include "data/DataSource.h"
 #include "data/Field.h"
+#include "data/PayrollSchema.h"
 #include "data/Table.h"
 #include "data/Unit3.h"
 
@@ -409,7 +410,7 @@ private Q_SLOTS:
         QFile::remove("Dados.DB");
         try {
             QFile::remove("Func.DB");
-            engine::createTables(folder_->path());
+            createPayrollTables(folder_->path());
         } catch (const EEngineError&) {
         }
     }

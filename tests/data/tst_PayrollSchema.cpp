@@ -8,8 +8,11 @@
 #include "engine/pg/PgStorage.h"
 
 #include <QFile>
+#include <functional>
 #include <memory>
 #include <sqlite3.h>
+
+Q_DECLARE_METATYPE(lv26::engine::TableDescription)
 
 using namespace lv26;
 using namespace lv26::test;
@@ -109,6 +112,64 @@ const QStringList payrollServer = {
     QStringLiteral("func_pkey|CREATE UNIQUE INDEX func_pkey ON public.func USING btree (rowid)"),
     QStringLiteral("currency|double precision|f"),
 };
+
+using engine::ColumnInfo;
+using engine::ColumnType;
+using engine::IndexInfo;
+using engine::TableDescription;
+
+// A stock list, which is none of the payroll's: every family, an index on two fields and a
+// primary one on text.
+TableDescription stockTable() {
+    return {QStringLiteral("Stock.DB"),
+            {ColumnInfo{QStringLiteral("Code"), ColumnType::Text, 8, {}},
+             ColumnInfo{QStringLiteral("Label"), ColumnType::Text, 0, {}},
+             ColumnInfo{QStringLiteral("Shelf"), ColumnType::Int16, 0, {}},
+             ColumnInfo{QStringLiteral("Units"), ColumnType::Int32, 0, {}},
+             ColumnInfo{QStringLiteral("Price"), ColumnType::Money, 0, {}},
+             ColumnInfo{QStringLiteral("Weight"), ColumnType::Float, 0, {}}},
+            {IndexInfo{QStringLiteral("Code"), QStringLiteral("Code"), true, true},
+             IndexInfo{QStringLiteral("Place"), QStringLiteral("Shelf;Label")}}};
+}
+
+// The shelves, keyed by an integer.
+TableDescription shelfTable() {
+    return {QStringLiteral("Shelf.DB"),
+            {ColumnInfo{QStringLiteral("Number"), ColumnType::Int32, 0, {}},
+             ColumnInfo{QStringLiteral("Room"), ColumnType::Text, 3, {}}},
+            {IndexInfo{QStringLiteral("Number"), QStringLiteral("Number"), true, true}}};
+}
+
+// What a description says of names, families, sizes and indexes, names in lower case (the
+// server keeps them so), in a fixed order.
+QStringList shape(const TableDescription& table) {
+    QStringList out;
+    for (const ColumnInfo& column : table.columns)
+        out << QStringLiteral("column %1 %2 %3")
+                   .arg(column.name.toLower())
+                   .arg(int(column.type))
+                   .arg(column.size);
+    QStringList indexes;
+    for (const IndexInfo& index : table.indexes)
+        indexes << QStringLiteral("index %1 %2 primary=%3 unique=%4")
+                       .arg(index.name.toLower(), index.fields.toLower())
+                       .arg(index.primary)
+                       .arg(index.unique);
+    indexes.sort();
+    return out + indexes;
+}
+
+// The code of the engine error `f` throws, its message in `message`; 0 when none.
+quint16 failureOf(const std::function<void()>& f, QString* message = nullptr) {
+    try {
+        f();
+    } catch (const EEngineError& error) {
+        if (message)
+            *message = error.message();
+        return error.code();
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -245,6 +306,138 @@ private Q_SLOTS:
         attempt([&] { createPayrollTables(*storage()); });
         if (!testingOnServer())
             attempt([&] { createPayrollTables(dir_.path()); });
+    }
+
+    // A table that is not the payroll's is made from its description alone and described
+    // back the same; its indexes order, refuse and find as the description says.
+    void anotherTableIsMadeFromItsDescription() {
+        const auto tables = storage();
+        tables->createTables({stockTable(), shelfTable()});
+        QCOMPARE(shape(tables->describe(QStringLiteral("Stock.DB"))), shape(stockTable()));
+        QCOMPARE(shape(tables->describe(QStringLiteral("Shelf.DB"))), shape(shelfTable()));
+
+        auto stock = tables->open(QStringLiteral("Stock.DB"), QStringLiteral("Place"),
+                                  engine::OpenMode::ReadWrite);
+        stock->insertRow({"B-1", "bolts", 2, 100000, 0.25, 1.5});
+        stock->insertRow({"A-7", "axles", 2, 3, 12.5, 40.0});
+        stock->insertRow({"N-0", "nails", QVariant(), 70000, 0.01, 0.001});
+        stock->insertRow({"C-3", "chains", 1, 12, 3.0, 2.0});
+        QString message;
+        QCOMPARE(failureOf(
+                     [&] {
+                         stock->insertRow({"A-7", "again", 9, 1, 1.0, 1.0});
+                     },
+                     &message),
+                 engine::codes::KeyViolation);
+        QVERIFY2(message.startsWith(QStringLiteral("Key violation.\nTable: ")),
+                 qPrintable(message));
+        QStringList order;
+        stock->moveToBof();
+        engine::Row row;
+        while (stock->next(row)) {
+            QStringList values;
+            for (const QVariant& value : row)
+                values << (value.isNull() ? QStringLiteral("-") : value.toString());
+            order << values.join(QLatin1Char(' '));
+        }
+        QCOMPARE(order, (QStringList{"N-0 nails - 70000 0.01 0.001", "C-3 chains 1 12 3 2",
+                                     "A-7 axles 2 3 12.5 40", "B-1 bolts 2 100000 0.25 1.5"}));
+
+        auto shelves = tables->open(QStringLiteral("Shelf.DB"), QStringLiteral("Number"),
+                                    engine::OpenMode::ReadWrite);
+        shelves->insertRow({12, "A1"});
+        shelves->insertRow({-3, "B22"});
+        QCOMPARE(failureOf([&] { shelves->insertRow({12, "C"}); }), engine::codes::KeyViolation);
+        shelves->moveToBof();
+        QVERIFY(shelves->next(row));
+        QCOMPARE(row, (engine::Row{-3, "B22"}));
+        QVERIFY(shelves->next(row));
+        QCOMPARE(row, (engine::Row{12, "A1"}));
+        QVERIFY(!shelves->next(row));
+    }
+
+    // Tables made together are all made or none: one existing makes none of the others.
+    void anotherTableBesideAnExistingOneMakesNone() {
+        makeForeignTable(QStringLiteral("Shelf.DB"));
+        const QStringList before = foreignTable(QStringLiteral("Shelf.DB"));
+        QString message;
+        QCOMPARE(failureOf(
+                     [&] {
+                         storage()->createTables({stockTable(), shelfTable()});
+                     },
+                     &message),
+                 engine::codes::TableExists);
+        QCOMPARE(message, QStringLiteral("Table already exists.\n") +
+                              (testingOnServer() ? QStringLiteral("Table: Shelf.DB")
+                                                 : QStringLiteral("File: ") +
+                                                       dir_.filePath(QStringLiteral("Shelf.DB"))));
+        QCOMPARE(foreignTable(QStringLiteral("Shelf.DB")), before);
+        QCOMPARE(failureOf([&] { storage()->describe(QStringLiteral("Stock.DB")); }),
+                 engine::codes::TableNotFound);
+    }
+
+    // A description no storage can make is refused before anything is made, naming the table
+    // and what is wrong in it.
+    void descriptionsThatCannotBeMade_data() {
+        QTest::addColumn<TableDescription>("table");
+        QTest::addColumn<QString>("named");
+        const auto withColumn = [](ColumnInfo column) {
+            TableDescription table = stockTable();
+            table.columns << column;
+            return table;
+        };
+        const auto withIndex = [](IndexInfo index) {
+            TableDescription table = stockTable();
+            table.indexes << index;
+            return table;
+        };
+        QTest::newRow("no columns")
+            << TableDescription{QStringLiteral("Stock.DB"), {}, {}} << QString();
+        QTest::newRow("unknown type")
+            << withColumn({QStringLiteral("Photo"), ColumnType::Other, 0, QStringLiteral("BLOB")})
+            << QStringLiteral("Field: Photo");
+        QTest::newRow("auto-increment")
+            << withColumn({QStringLiteral("Serial"), ColumnType::AutoInc, 0, {}})
+            << QStringLiteral("Field: Serial");
+        QTest::newRow("row identity's name")
+            << withColumn({QStringLiteral("RowId"), ColumnType::Int32, 0, {}})
+            << QStringLiteral("Field: RowId");
+        QTest::newRow("name used twice")
+            << withColumn({QStringLiteral("LABEL"), ColumnType::Text, 4, {}})
+            << QStringLiteral("Field: LABEL");
+        QTest::newRow("index on no column")
+            << withIndex({QStringLiteral("Colour"), QStringLiteral("Label;Colour")})
+            << QStringLiteral("Index: Colour");
+        IndexInfo descending{QStringLiteral("Heavy"), QStringLiteral("Weight")};
+        descending.descending = true;
+        QTest::newRow("descending index")
+            << withIndex(descending) << QStringLiteral("Index: Heavy");
+        QTest::newRow("second primary index")
+            << withIndex({QStringLiteral("Label"), QStringLiteral("Label"), true, true})
+            << QStringLiteral("Index: Label");
+        TableDescription outside = stockTable();
+        outside.tableName = QStringLiteral("../Stock.DB");
+        QTest::newRow("not a bare name") << outside << QString();
+    }
+    void descriptionsThatCannotBeMade() {
+        QFETCH(TableDescription, table);
+        QFETCH(QString, named);
+        if (testingOnServer() && table.tableName.contains(QLatin1Char('/')))
+            QSKIP("about the table files: a file name outside the folder");
+        QString message;
+        QCOMPARE(failureOf(
+                     [&] {
+                         storage()->createTables({shelfTable(), table});
+                     },
+                     &message),
+                 engine::codes::GeneralError);
+        QCOMPARE(message, (QStringList{QStringLiteral("General table engine error."),
+                                       QStringLiteral("Table: ") + table.tableName} +
+                           (named.isEmpty() ? QStringList() : QStringList{named}))
+                              .join(QLatin1Char('\n')));
+        QCOMPARE(failureOf([&] { storage()->describe(QStringLiteral("Shelf.DB")); }),
+                 engine::codes::TableNotFound);
+        QVERIFY(!QFile::exists(QDir(dir_.path()).absoluteFilePath(table.tableName)));
     }
 };
 

@@ -6,6 +6,7 @@
 #include "DataTestSupport.h"
 #include "PgTestServer.h"
 #include "data/GeneralValue.h"
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/pg/PgStorage.h"
 
@@ -105,7 +106,8 @@ private Q_SLOTS:
             QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
                            "DROP DOMAIN IF EXISTS currency"));
         QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
-        engine::pg::PgStorage(server_.conninfo()).createTables();
+        engine::pg::PgStorage storage(server_.conninfo());
+        createPayrollTables(storage);
         useDatabase(server_.conninfo());
     }
     void cleanup() { useDatabase({}); }

@@ -4,6 +4,7 @@
 // module over them, Form2 shown, keys sent where the focus is, clicks to the widget under
 // the point, and modal boxes answered.
 
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 #include "maintenance/DataGrid.h"
@@ -42,7 +43,7 @@ public:
         close();
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        engine::createTables(dir_->path());
+        createPayrollTables(dir_->path());
         QDir::setCurrent(dir_->path());
         int n = 0;
         engine::appendRows(QStringLiteral("Func.DB"), [&](engine::Row& row) {

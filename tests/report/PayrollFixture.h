@@ -5,6 +5,7 @@
 // draws on each page.
 
 #include "data/Fonts.h"
+#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
 #include "engine/TableEngine.h"
 #include "report/LISTUnit.h"
@@ -45,7 +46,7 @@ class PayrollFixture {
 public:
     explicit PayrollFixture(const QList<Employee>& rows) : oldDir_(QDir::currentPath()) {
         QVERIFY2(dir_.isValid(), "temporary directory");
-        engine::createTables(dir_.path());
+        createPayrollTables(dir_.path());
         QDir::setCurrent(dir_.path());
         qsizetype next = 0;
         engine::appendRows(QStringLiteral("Func.DB"), [&](engine::Row& row) {

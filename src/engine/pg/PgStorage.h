@@ -1,8 +1,8 @@
 #pragma once
 
-// The tables on a PostgreSQL server: `func` and `dados` (lower-case names, so that plain SQL
-// reaches them unquoted), each with a hidden `rowid` identity column; messages name them as
-// the caller does ("Func.DB"). See docs/storage.md.
+// The tables on a PostgreSQL server, each under its name's base in lower case ("Stock.DB" is
+// `stock`, so that plain SQL reaches it unquoted), each with a hidden `rowid` identity column;
+// messages name them as the caller does ("Stock.DB"). See docs/storage.md.
 
 #include "engine/Storage.h"
 
@@ -25,7 +25,11 @@ public:
                                                OpenMode mode) override;
     std::unique_ptr<storage::TableCursor>
     open(const QString& tableName, const IndexChooser& chooseIndex, OpenMode mode) override;
-    void createTables() override;
+    // Each table under its server name with the row identity first, names in lower case, text
+    // as varchar(n) in the collation "C", money as the domain `currency` (made when missing),
+    // each index as "<table>_<index>" with blank key parts first (a non-unique one ending with
+    // the row identity); all in one transaction.
+    void createTables(const QList<TableDescription>& tables) override;
     void appendRows(const QString& tableName, const std::function<bool(Row&)>& produce) override;
     // The rows of one table for appendTables().
     struct TableRows {
