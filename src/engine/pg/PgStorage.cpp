@@ -286,6 +286,34 @@ void writeRun(Connection& c, const PgTable& table, const QList<int>& keyColumns,
            params, table.tableName);
 }
 
+// The rows of one run, claimed on the connection while the run lasts: a cursor sharing the
+// connection is refused them as another connection is by the server's lock (a session's own
+// advisory locks do not exclude it).
+class RunClaims {
+public:
+    RunClaims(Connection& c, const void* owner) : c_(c), owner_(owner) {}
+    RunClaims(const RunClaims&) = delete;
+    RunClaims& operator=(const RunClaims&) = delete;
+    ~RunClaims() {
+        for (const LockKey& key : held_) {
+            if (!c_.claimedByOther(key, owner_)) // a session made again has cleared them
+                c_.unclaim(key);
+        }
+    }
+    // Claims `key` for the run; false when a cursor of the connection holds it.
+    bool take(const LockKey& key) {
+        if (!c_.claim(key, owner_))
+            return false;
+        held_.push_back(key);
+        return true;
+    }
+
+private:
+    Connection& c_;
+    const void* owner_;
+    std::vector<LockKey> held_;
+};
+
 } // namespace
 
 storage::KeyTotals PgStorage::sumByKey(const QString& tableName, const QString& indexName,
@@ -333,6 +361,12 @@ storage::RunsEnd PgStorage::writeRuns(const QString& tableName, const QString& i
                     .arg(qint32(table.oid))
                     .arg(QLatin1String(rowIdColumn), seek),
                 params, tableName);
+            // Every row of the run is held from here to its end, visited yet or not.
+            RunClaims claims(c, this);
+            QList<bool> held;
+            for (int i = 0; i < r.rows(); ++i)
+                held << (r.boolean(i, int(columns.size()) + 1) &&
+                         claims.take({table.oid, r.integer(i, 0)}));
             RunWrites writes;
             writes.columns.resize(columns.size());
             std::optional<storage::RunsEnd> stop;
@@ -342,8 +376,7 @@ storage::RunsEnd PgStorage::writeRuns(const QString& tableName, const QString& i
                     row << valueFrom(columns.at(k), r, i, k + 1);
                 const qint64 rowId = r.integer(i, 0);
                 from = query.bookmarkOf(row, rowId);
-                const bool free = r.boolean(i, int(columns.size()) + 1) &&
-                                  !c.claimedByOther({table.oid, rowId}, this);
+                const bool free = held.at(i);
                 const storage::RowVisit what = free ? visit(row) : storage::RowVisit::Stop;
                 if (what == storage::RowVisit::Stop) {
                     stop = storage::RunsEnd{storage::RunsEnd::How::Stopped, from,
