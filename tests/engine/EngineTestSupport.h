@@ -14,9 +14,11 @@
 #include "engine/Storage.h"
 #include "engine/pg/PgStorage.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <libpq-fe.h>
 #include <memory>
@@ -67,6 +69,23 @@ inline std::unique_ptr<engine::storage::Storage> engineStorageAt(const QString& 
     if (engineRunOnServer())
         return std::make_unique<engine::pg::PgStorage>(location);
     return std::make_unique<engine::SqliteStorage>(location);
+}
+
+// Locks the current row of `cursor` into `row`, trying again for up to 10 seconds while
+// another holder has it: a server drops the locks of a program that died once it sees the
+// connection gone, a moment after the death. The code of the last try; 0 when locked.
+inline quint16 lockOnceFree(engine::storage::TableCursor& cursor, engine::Row& row) {
+    QDeadlineTimer deadline(10000);
+    for (;;) {
+        try {
+            cursor.lockCurrent(row);
+            return 0;
+        } catch (const EEngineError& e) {
+            if (e.code() != engine::codes::RecordLocked || deadline.hasExpired())
+                return e.code();
+        }
+        QThread::msleep(20);
+    }
 }
 
 // The payroll's empty tables for one case, and the storage that reaches them. Requires
