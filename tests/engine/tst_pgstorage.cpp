@@ -474,23 +474,25 @@ Writer cursorWriter(storage::Storage& storage) {
 
 // A writer that is another program's plain SQL.
 Writer sqlWriter(const QString& conninfo) {
-    return {
-        [conninfo](const QString& key, const QString& name) {
-            QCOMPARE(
-                runSql(conninfo, QStringLiteral("UPDATE func SET nome = '%1' WHERE matricula = "
-                                                "'%2'")
-                                     .arg(name, key)),
-                QStringList());
-        },
-        [conninfo](const QString& key) {
-            QCOMPARE(runSql(conninfo, QStringLiteral("INSERT INTO func (matricula, nome) VALUES "
-                                                     "('%1', 'Inserted')")
-                                          .arg(key)),
-                     QStringList());
-        },
-        [conninfo](const QString& key) {
-            runSql(conninfo, QStringLiteral("DELETE FROM func WHERE matricula = '%1'").arg(key));
-        }};
+    return {[conninfo](const QString& key, const QString& name) {
+                QCOMPARE(
+                    runSql(conninfo, QStringLiteral("UPDATE func SET nome = '%1' WHERE matricula = "
+                                                    "'%2'")
+                                         .arg(name, key)),
+                    QStringList());
+            },
+            [conninfo](const QString& key) {
+                QCOMPARE(
+                    runSql(conninfo, QStringLiteral("INSERT INTO func (matricula, nome) VALUES "
+                                                    "('%1', 'Inserted')")
+                                         .arg(key)),
+                    QStringList());
+            },
+            [conninfo](const QString& key) {
+                QCOMPARE(runSql(conninfo,
+                                QStringLiteral("DELETE FROM func WHERE matricula = '%1'").arg(key)),
+                         QStringList());
+            }};
 }
 
 // The rows of a plain SQL query, as runSql() gives them, from a cursor's rows.
