@@ -302,8 +302,10 @@ void PgCursor::insertRow(const Row& row) {
 }
 
 void PgCursor::deleteCurrent() {
-    requireRow();
     requireWritable();
+    if (place_ == Place::Between)
+        return; // the row of this place is gone already
+    requireRow();
     if (!tryLock())
         raiseLocked();
     dropAhead();
