@@ -361,7 +361,10 @@ private Q_SLOTS:
     // A process killed in the middle of TotalHoras: both files pass the integrity check and
     // the employees it posted are exactly a first part of the table, each with its total.
     void killedMidwayKeepsWhatItPosted() {
-        fillTables(60000, 17);
+        // Enough employees that the pass is still running when the first are seen posted;
+        // reading them back costs a statement per employee on a server.
+        const int employees = testingOnServer() ? 15000 : 60000;
+        fillTables(employees, 17);
         execOn("Func.DB", "UPDATE Func SET HorasNoMes = -1");
         QStringList expected;
         {
@@ -381,7 +384,7 @@ private Q_SLOTS:
         }
         dados_ = std::make_unique<TDados>();
         const QStringList stored = storedTotals(*dados_);
-        QCOMPARE(stored.size(), 60000);
+        QCOMPARE(stored.size(), employees);
         int posted = 0;
         while (posted < stored.size() && !stored.at(posted).endsWith(QLatin1String("=-1")))
             ++posted;
@@ -389,7 +392,7 @@ private Q_SLOTS:
         for (const QString& later : stored.mid(posted))
             QVERIFY2(later.endsWith(QLatin1String("=-1")), qPrintable(later));
         QVERIFY(posted > 0);
-        QVERIFY2(posted < 60000, "the child finished before it was killed");
+        QVERIFY2(posted < employees, "the child finished before it was killed");
     }
 };
 
