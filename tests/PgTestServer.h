@@ -62,6 +62,19 @@ private:
     QString conninfo_;
 };
 
+// The rows of a query's result, each as its values joined by "|" ("<null>" for a null).
+inline QStringList resultRows(const PGresult* result) {
+    QStringList rows;
+    for (int i = 0; i < PQntuples(result); ++i) {
+        QStringList row;
+        for (int c = 0; c < PQnfields(result); ++c)
+            row << (PQgetisnull(result, i, c) ? QStringLiteral("<null>")
+                                              : QString::fromUtf8(PQgetvalue(result, i, c)));
+        rows << row.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
 // Plain SQL on the server, as another program (or a person with psql) would run it.
 inline QStringList runSql(const QString& conninfo, const QString& sql) {
     PGconn* conn = PQconnectdb(conninfo.toUtf8().constData());
@@ -69,17 +82,10 @@ inline QStringList runSql(const QString& conninfo, const QString& sql) {
         conn, [](void*, const char*) {}, nullptr);
     QStringList out;
     PGresult* r = PQexec(conn, sql.toUtf8().constData());
-    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
-        for (int i = 0; i < PQntuples(r); ++i) {
-            QStringList row;
-            for (int c = 0; c < PQnfields(r); ++c)
-                row << (PQgetisnull(r, i, c) ? QStringLiteral("<null>")
-                                             : QString::fromUtf8(PQgetvalue(r, i, c)));
-            out << row.join(QLatin1Char('|'));
-        }
-    } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+    if (PQresultStatus(r) == PGRES_TUPLES_OK)
+        out = resultRows(r);
+    else if (PQresultStatus(r) != PGRES_COMMAND_OK)
         out << QStringLiteral("ERROR: ") + QString::fromUtf8(PQerrorMessage(conn));
-    }
     PQclear(r);
     PQfinish(conn);
     return out;

@@ -8,7 +8,7 @@
 // PostgreSQL server started once for the process (LV26_DATABASE points at it), so the same
 // test bodies run on both backends.
 
-#include "PgTestServer.h"
+#include "TestBackend.h"
 #include "base/Error.h"
 #include "data/PayrollSchema.h"
 #include "data/Table.h"
@@ -22,43 +22,6 @@
 #include <optional>
 
 namespace lv26::test {
-
-// True when this run keeps its tables on the private server.
-inline bool testingOnServer() {
-    return qEnvironmentVariable("LV26_TEST_BACKEND") == QLatin1String("server");
-}
-
-// The run's private server, started on first use and stopped when the application ends.
-inline TestServer& runServer() {
-    static TestServer* server = [] {
-        auto* made = new TestServer;
-        qAddPostRoutine([] { delete &runServer(); });
-        return made;
-    }();
-    return *server;
-}
-
-enum class BackendState { Ready, Unavailable, Failed };
-
-// Whether the backend of this run can hold tables; `why` says why not. Starts the server on
-// the first call of a server run.
-inline BackendState backendState(QString* why) {
-    if (!testingOnServer())
-        return BackendState::Ready;
-    static BackendState state = BackendState::Failed;
-    static QString reason;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        bool unavailable = false;
-        if (runServer().start(&reason, &unavailable))
-            state = BackendState::Ready;
-        else
-            state = unavailable ? BackendState::Unavailable : BackendState::Failed;
-    }
-    *why = reason;
-    return state;
-}
 
 // Owns a temporary folder with empty tables and makes it the working directory while alive;
 // on a server run the tables are made anew on the server instead. Requires backendState()
@@ -118,28 +81,9 @@ private:
     QTemporaryDir dir_;
 };
 
-// Makes `target` a new TableFolder, or skips (PostgreSQL cannot run here) or fails the test
-// when the run's backend cannot hold tables.
-#define LV26_TABLE_FOLDER(target)                                                                  \
-    do {                                                                                           \
-        QString why_;                                                                              \
-        switch (::lv26::test::backendState(&why_)) {                                               \
-        case ::lv26::test::BackendState::Unavailable:                                              \
-            QSKIP(qPrintable(why_));                                                               \
-        case ::lv26::test::BackendState::Failed:                                                   \
-            QFAIL(qPrintable(why_));                                                               \
-        case ::lv26::test::BackendState::Ready:                                                    \
-            break;                                                                                 \
-        }                                                                                          \
-        (target) = std::make_unique<::lv26::test::TableFolder>();                                  \
-    } while (false)
-
-// Skips a case about the SQLite files themselves on a server run, saying why.
-#define LV26_FILES_ONLY(why)                                                                       \
-    do {                                                                                           \
-        if (::lv26::test::testingOnServer())                                                       \
-            QSKIP("about the table files: " why);                                                  \
-    } while (false)
+// Makes `target` a new TableFolder, or skips or fails the case when the run's backend cannot
+// hold tables.
+#define LV26_TABLE_FOLDER(target) LV26_MAKE_WITH_BACKEND(target, ::lv26::test::TableFolder)
 
 // The message of the lv26::Error `f` throws; empty when it throws nothing.
 inline QString errorOf(const std::function<void()>& f) {

@@ -8,7 +8,7 @@
 // the process (tests/pg-test-server.sh), its tables dropped and made again for each case, so
 // that the same test bodies run on both backends.
 
-#include "PgTestServer.h"
+#include "TestBackend.h"
 #include "data/PayrollSchema.h"
 #include "engine/SqliteStorage.h"
 #include "engine/Storage.h"
@@ -26,47 +26,10 @@
 
 namespace lv26::test {
 
-// True when this run keeps its tables on the private server.
-inline bool engineRunOnServer() {
-    return qEnvironmentVariable("LV26_TEST_BACKEND") == QLatin1String("server");
-}
-
-// The run's private server, started on first use and stopped when the application ends.
-inline TestServer& engineRunServer() {
-    static TestServer* server = [] {
-        auto* made = new TestServer;
-        qAddPostRoutine([] { delete &engineRunServer(); });
-        return made;
-    }();
-    return *server;
-}
-
-enum class EngineBackend { Ready, Unavailable, Failed };
-
-// Whether this run's backend can hold tables; `why` says why not. Starts the server on the
-// first call of a server run.
-inline EngineBackend engineBackend(QString* why) {
-    if (!engineRunOnServer())
-        return EngineBackend::Ready;
-    static EngineBackend state = EngineBackend::Failed;
-    static QString reason;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        bool unavailable = false;
-        if (engineRunServer().start(&reason, &unavailable))
-            state = EngineBackend::Ready;
-        else
-            state = unavailable ? EngineBackend::Unavailable : EngineBackend::Failed;
-    }
-    *why = reason;
-    return state;
-}
-
 // A storage over the tables at `location`: a folder of table files, or on a server run the
 // server's connection string (for a second process of the same run).
 inline std::unique_ptr<engine::storage::Storage> engineStorageAt(const QString& location) {
-    if (engineRunOnServer())
+    if (testingOnServer())
         return std::make_unique<engine::pg::PgStorage>(location);
     return std::make_unique<engine::SqliteStorage>(location);
 }
@@ -89,12 +52,12 @@ inline quint16 lockOnceFree(engine::storage::TableCursor& cursor, engine::Row& r
 }
 
 // The payroll's empty tables for one case, and the storage that reaches them. Requires
-// engineBackend() Ready (LV26_ENGINE_TABLES checks it).
+// backendState() Ready (LV26_ENGINE_TABLES checks it).
 class EngineTables {
 public:
     EngineTables() {
         QVERIFY(dir_.isValid());
-        if (engineRunOnServer()) {
+        if (testingOnServer()) {
             const QStringList out = runSql(
                 conninfo(), QStringLiteral("SET client_min_messages = warning; DROP TABLE IF "
                                            "EXISTS func, dados, other; DROP DOMAIN IF EXISTS "
@@ -107,18 +70,18 @@ public:
 
     engine::storage::Storage& storage() { return *storage_; }
     // Where a second process finds the same tables (see engineStorageAt()).
-    QString location() const { return engineRunOnServer() ? conninfo() : dir_.path(); }
+    QString location() const { return testingOnServer() ? conninfo() : dir_.path(); }
     // The temporary folder of this case (on a server run it holds no tables).
     QString folder() const { return dir_.path(); }
-    QString conninfo() const { return engineRunServer().conninfo(); }
+    QString conninfo() const { return runServer().conninfo(); }
     // The table `tableName` as this storage's messages name it.
     QString shown(const QString& tableName) const {
-        return engineRunOnServer() ? tableName : dir_.filePath(tableName);
+        return testingOnServer() ? tableName : dir_.filePath(tableName);
     }
     // A name as the backend spells the columns and indexes of the payroll's tables: as
     // written in the files, in lower case on the server.
     static QString spelled(const QString& name) {
-        return engineRunOnServer() ? name.toLower() : name;
+        return testingOnServer() ? name.toLower() : name;
     }
 
 private:
@@ -131,7 +94,7 @@ private:
 class OtherConnection {
 public:
     OtherConnection(const QString& location, const QString& tableName) {
-        if (engineRunOnServer()) {
+        if (testingOnServer()) {
             pg_ = PQconnectdb(location.toUtf8().constData());
             PQsetNoticeProcessor(
                 pg_, [](void*, const char*) {}, nullptr);
@@ -171,17 +134,10 @@ private:
     QString queryServer(const QString& sql, QStringList& rows) {
         PGresult* r = PQexec(pg_, sql.toUtf8().constData());
         QString error;
-        if (PQresultStatus(r) == PGRES_TUPLES_OK) {
-            for (int i = 0; i < PQntuples(r); ++i) {
-                QStringList row;
-                for (int c = 0; c < PQnfields(r); ++c)
-                    row << (PQgetisnull(r, i, c) ? QStringLiteral("<null>")
-                                                 : QString::fromUtf8(PQgetvalue(r, i, c)));
-                rows << row.join(QLatin1Char('|'));
-            }
-        } else if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+        if (PQresultStatus(r) == PGRES_TUPLES_OK)
+            rows << resultRows(r);
+        else if (PQresultStatus(r) != PGRES_COMMAND_OK)
             error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
-        }
         PQclear(r);
         return error;
     }
@@ -208,25 +164,6 @@ private:
 
 } // namespace lv26::test
 
-// Makes `target` a new EngineTables, or skips (PostgreSQL cannot run here) or fails the case
-// when the run's backend cannot hold tables.
-#define LV26_ENGINE_TABLES(target)                                                                 \
-    do {                                                                                           \
-        QString why_;                                                                              \
-        switch (::lv26::test::engineBackend(&why_)) {                                              \
-        case ::lv26::test::EngineBackend::Unavailable:                                             \
-            QSKIP(qPrintable(why_));                                                               \
-        case ::lv26::test::EngineBackend::Failed:                                                  \
-            QFAIL(qPrintable(why_));                                                               \
-        case ::lv26::test::EngineBackend::Ready:                                                   \
-            break;                                                                                 \
-        }                                                                                          \
-        (target) = std::make_unique<::lv26::test::EngineTables>();                                 \
-    } while (false)
-
-// Skips a case about the SQLite files themselves on a server run, saying why.
-#define LV26_ENGINE_FILES_ONLY(why)                                                                \
-    do {                                                                                           \
-        if (::lv26::test::engineRunOnServer())                                                     \
-            QSKIP("about the table files: " why);                                                  \
-    } while (false)
+// Makes `target` a new EngineTables, or skips or fails the case when the run's backend cannot
+// hold tables.
+#define LV26_ENGINE_TABLES(target) LV26_MAKE_WITH_BACKEND(target, ::lv26::test::EngineTables)

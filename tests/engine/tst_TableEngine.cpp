@@ -26,9 +26,9 @@ using namespace lv26;
 using namespace lv26::engine;
 using storage::RowVisit;
 using storage::RunsEnd;
-using test::engineRunOnServer;
 using test::EngineTables;
 using test::OtherConnection;
+using test::testingOnServer;
 
 namespace {
 
@@ -253,7 +253,7 @@ void TestTableEngine::describeReportsTheSchema() {
     QCOMPARE(errorCode([&] { createPayrollTables(tables()); }, &message), codes::TableExists);
     QCOMPARE(message,
              QStringLiteral("Table already exists.\n") +
-                 (engineRunOnServer() ? QStringLiteral("Table: ") : QStringLiteral("File: ")) +
+                 (testingOnServer() ? QStringLiteral("Table: ") : QStringLiteral("File: ")) +
                  func());
     QCOMPARE(errorCode([&] { tables().describe(QStringLiteral("None.DB")); }, &message),
              codes::TableNotFound);
@@ -275,7 +275,7 @@ void TestTableEngine::errorTextsNameTheCodeInHexadecimal() {
 }
 
 void TestTableEngine::startRestoresTheCursor() {
-    LV26_ENGINE_FILES_ONLY("the file engine's start-up and its wait cursor");
+    LV26_FILES_ONLY("the file engine's start-up and its wait cursor");
     start();
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 }
@@ -399,7 +399,7 @@ void TestTableEngine::sequentialReadsSeeAnotherProgramsWrites() {
     addEmployees(matriculas);
     auto reader = openFunc();
     Row row;
-    const QString checkpoint = engineRunOnServer()
+    const QString checkpoint = testingOnServer()
                                    ? QStringLiteral("CHECKPOINT")
                                    : QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)");
     const auto write = [&](const QString& sql) {
@@ -444,7 +444,7 @@ void TestTableEngine::rangesReadAsAnotherConnectionSeesThem() {
     addWeeks(weeks);
     OtherConnection other(tables_->location(), dadosTable);
     const auto exec = [&](const QString& sql) { QCOMPARE(other.exec(sql), QString()); };
-    exec(engineRunOnServer()
+    exec(testingOnServer()
              ? QStringLiteral("INSERT INTO Dados (Matricula, Semana, HorasNaSemana) VALUES "
                               "('7', 1, 1), (NULL, 1, 3)")
              : QStringLiteral("INSERT INTO Dados VALUES (7, 1, 1), (x'3030303130', 1, 2), "
@@ -770,7 +770,7 @@ void TestTableEngine::appendRowsStoresAllOrNone() {
 // A pass over the employees in runs of two: weeks another program changes while the first
 // run is being read are not seen by that run, and are seen by the next one.
 void TestTableEngine::detailTotalsReadWeeksAsEachRunFindsThem() {
-    LV26_ENGINE_FILES_ONLY("the files' own totals pass (writeDetailTotals)");
+    LV26_FILES_ONLY("the files' own totals pass (writeDetailTotals)");
     addEmployees({"00001", "00002", "00003", "00004"});
     addWeeks(
         {{"00001", 1, 10}, {"00002", 1, 20}, {"00003", 1, 30}, {"00004", 1, 40}, {"00004", 2, 2}});
@@ -894,7 +894,7 @@ void TestTableEngine::writeRunsWriteKeepAndStopAsTheVisitorSays() {
                              }));
     QCOMPARE(storedTotals().mid(0, 5),
              QStringList({"00001=2", "00002=2", "00003=2",
-                          engineRunOnServer() ? "00004=-" : "00004=2", "00005=-"}));
+                          testingOnServer() ? "00004=-" : "00004=2", "00005=-"}));
     // A value the column cannot hold fails the pass as a write fails.
     QCOMPARE(errorCode([&] {
                  tables().writeRuns(funcTable, "Matricula", {}, 2, [](Row& row) {
@@ -1079,7 +1079,7 @@ void TestTableEngine::killedWriterLeavesNoHalfWrittenRows() {
     auto employees = openFunc();
     QVERIFY(employees->next(row));
     QVERIFY(!employees->next(row));
-    if (engineRunOnServer())
+    if (testingOnServer())
         return;
     sqlite3* db = nullptr;
     sqlite3_open(QFile::encodeName(file(dadosTable)).constData(), &db);
@@ -1093,7 +1093,7 @@ void TestTableEngine::killedWriterLeavesNoHalfWrittenRows() {
 }
 
 void TestTableEngine::readOnlyFileOpensReadOnly() {
-    LV26_ENGINE_FILES_ONLY("a table file's permissions");
+    LV26_FILES_ONLY("a table file's permissions");
     addEmployees({"00001", "00002"});
     QFile::setPermissions(file(funcTable), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     QString message;
@@ -1112,7 +1112,7 @@ void TestTableEngine::readOnlyFileOpensReadOnly() {
 }
 
 void TestTableEngine::readOnlyFolderOpensReadOnly() {
-    LV26_ENGINE_FILES_ONLY("the permissions of the tables' folder");
+    LV26_FILES_ONLY("the permissions of the tables' folder");
     addEmployees({"00001", "00002"});
     const QStringList before = QDir(tables_->folder()).entryList(QDir::Files);
     QFile::setPermissions(tables_->folder(), QFile::ReadOwner | QFile::ExeOwner);
@@ -1125,7 +1125,7 @@ void TestTableEngine::readOnlyFolderOpensReadOnly() {
 }
 
 void TestTableEngine::readWriteElseReadOnlyTakesWhatTheFileAllows() {
-    LV26_ENGINE_FILES_ONLY("the permissions of table files and their folder");
+    LV26_FILES_ONLY("the permissions of table files and their folder");
     addEmployees({"00001", "00002"});
     {
         auto cursor = openFunc(OpenMode::ReadWriteElseReadOnly);
@@ -1156,7 +1156,7 @@ void TestTableEngine::readWriteElseReadOnlyTakesWhatTheFileAllows() {
 
 void TestTableEngine::openChoosesTheIndexFromTheDescriptionItReads() {
     OtherConnection other(tables_->location(), QStringLiteral("Other.DB"));
-    QCOMPARE(other.exec(engineRunOnServer()
+    QCOMPARE(other.exec(testingOnServer()
                             ? "CREATE TABLE other (rowid bigint GENERATED BY DEFAULT AS IDENTITY "
                               "PRIMARY KEY, Nome varchar(10), Sem smallint);"
                               "CREATE INDEX other_ByNome ON other (Nome);"
@@ -1237,7 +1237,7 @@ void TestTableEngine::badFilesFailCleanly_data() {
 }
 
 void TestTableEngine::badFilesFailCleanly() {
-    LV26_ENGINE_FILES_ONLY("damaged and foreign files");
+    LV26_FILES_ONLY("damaged and foreign files");
     QFETCH(QString, kind);
     QFETCH(int, code);
     QFETCH(QString, detail);
@@ -1288,7 +1288,7 @@ void TestTableEngine::badFilesFailCleanly() {
 }
 
 void TestTableEngine::foreignSchemaIsReportedTruthfully() {
-    LV26_ENGINE_FILES_ONLY("the declared types and indexes of a foreign file");
+    LV26_FILES_ONLY("the declared types and indexes of a foreign file");
     const QString path = file(QStringLiteral("Other.DB"));
     sql(path, "CREATE TABLE o (Matricula TEXT, Nome CHAR(30), Foto BLOB, Valor DOUBLE, "
               "Id INTEGER PRIMARY KEY, Sem SMALLINT);"
@@ -1351,7 +1351,7 @@ void TestTableEngine::foreignSchemaIsReportedTruthfully() {
 // A table of another shape on the server, made with plain SQL: every column and index is
 // described as it is, and the indexes a cursor cannot follow are refused by name.
 void TestTableEngine::foreignServerTableIsReportedTruthfully() {
-    if (!engineRunOnServer())
+    if (!testingOnServer())
         QSKIP("about the server's tables: one made with SQL in types the files do not have");
     OtherConnection other(tables_->location(), QStringLiteral("Other.DB"));
     QCOMPARE(other.exec("CREATE TABLE other (rowid bigint GENERATED BY DEFAULT AS IDENTITY "
@@ -1432,7 +1432,7 @@ void TestTableEngine::foreignServerTableIsReportedTruthfully() {
 }
 
 void TestTableEngine::foreignValuesAreCoerced() {
-    LV26_ENGINE_FILES_ONLY("values of other types stored in the files");
+    LV26_FILES_ONLY("values of other types stored in the files");
     sql(file(dadosTable),
         "INSERT INTO Dados VALUES ('TOOLONGKEY', 'abc', 70000), ('00001', 2.5, '12'),"
         "('00001', x'00ff', -40000), ('00001', 3, 1e300);");

@@ -15,7 +15,7 @@
 
 using namespace lv26;
 using namespace lv26::engine;
-using test::engineRunOnServer;
+using test::testingOnServer;
 
 namespace {
 
@@ -56,14 +56,14 @@ class TestTables : public QObject {
     // server's (the folder left out, LV26_DATABASE set).
     int runOn(const QTemporaryDir& folder, const QString& command, const QStringList& rest = {},
               QByteArray* output = nullptr) {
-        if (engineRunOnServer())
-            return run(QStringList{command} + rest, output, test::engineRunServer().conninfo());
+        if (testingOnServer())
+            return run(QStringList{command} + rest, output, test::runServer().conninfo());
         return run(QStringList{command, folder.path()} + rest, output);
     }
     // The tables of `folder`, or the server's.
     std::unique_ptr<storage::Storage> tablesOf(const QTemporaryDir& folder) {
-        return test::engineStorageAt(engineRunOnServer() ? test::engineRunServer().conninfo()
-                                                         : folder.path());
+        return test::engineStorageAt(testingOnServer() ? test::runServer().conninfo()
+                                                       : folder.path());
     }
     QList<Row> rowsOf(storage::Storage& tables, const QString& tableName) {
         auto cursor = tables.open(tableName, QStringLiteral("Matricula"), OpenMode::ReadOnly);
@@ -79,7 +79,7 @@ class TestTables : public QObject {
     // Removes the server's tables, so that the next case starts without any.
     void dropServerTables() {
         const QStringList out = test::runSql(
-            test::engineRunServer().conninfo(),
+            test::runServer().conninfo(),
             QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
                            "DROP DOMAIN IF EXISTS currency"));
         QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
@@ -103,20 +103,20 @@ private Q_SLOTS:
 void TestTables::init() {
     const QString name = QString::fromLatin1(QTest::currentTestFunction());
     if (name.startsWith(QLatin1String("cpf")) || name.startsWith(QLatin1String("matriculas"))) {
-        if (engineRunOnServer())
+        if (testingOnServer())
             QSKIP("uses no tables: runs once, on the table files");
         return;
     }
     QString why;
-    switch (test::engineBackend(&why)) {
-    case test::EngineBackend::Unavailable:
+    switch (test::backendState(&why)) {
+    case test::BackendState::Unavailable:
         QSKIP(qPrintable(why));
-    case test::EngineBackend::Failed:
+    case test::BackendState::Failed:
         QFAIL(qPrintable(why));
-    case test::EngineBackend::Ready:
+    case test::BackendState::Ready:
         break;
     }
-    if (engineRunOnServer())
+    if (testingOnServer())
         dropServerTables();
 }
 
@@ -169,9 +169,8 @@ void TestTables::createRefusesToOverwrite() {
         row = {QStringLiteral("00001"), 1, 40};
         return n++ < 1;
     });
-    if (engineRunOnServer()) {
-        QCOMPARE(test::runSql(test::engineRunServer().conninfo(), "DROP TABLE func"),
-                 QStringList());
+    if (testingOnServer()) {
+        QCOMPARE(test::runSql(test::runServer().conninfo(), "DROP TABLE func"), QStringList());
     } else {
         QVERIFY(QFile::exists(dir.filePath("Func.DB")) && QFile::exists(dir.filePath("Dados.DB")));
         QFile::remove(dir.filePath("Func.DB"));
@@ -182,7 +181,7 @@ void TestTables::createRefusesToOverwrite() {
     // Nothing half made, nothing overwritten.
     QCOMPARE(errorCodeOf([&] { tables->describe("Func.DB"); }), codes::TableNotFound);
     QCOMPARE(rowsOf(*tables, "Dados.DB").size(), 1);
-    if (!engineRunOnServer()) {
+    if (!testingOnServer()) {
         QCOMPARE(QFileInfo(dir.filePath("Dados.DB")).lastModified(), dadosTime);
         QCOMPARE(run({"create", dir.filePath("missing")}), 1);
     }
@@ -229,7 +228,7 @@ void TestTables::fillIsDeterministicAndContinuesNumbering() {
     QList<Row> employees[2], weeks[2];
     int i = 0;
     for (const QTemporaryDir* dir : {&a, &b}) {
-        if (engineRunOnServer())
+        if (testingOnServer())
             dropServerTables();
         QCOMPARE(runOn(*dir, "create"), 0);
         QCOMPARE(runOn(*dir, "fill", {"50", "--seed", "9"}), 0);
@@ -254,9 +253,9 @@ void TestTables::lockRowHoldsTheLockUntilKilled() {
     QCOMPARE(runOn(dir, "fill", {"3"}), 0);
     QProcess holder;
     QStringList args{"lock-row"};
-    if (engineRunOnServer()) {
+    if (testingOnServer()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LV26_DATABASE"), test::engineRunServer().conninfo());
+        env.insert(QStringLiteral("LV26_DATABASE"), test::runServer().conninfo());
         holder.setProcessEnvironment(env);
     } else {
         args << dir.path();
@@ -283,9 +282,9 @@ void TestTables::lockRowHoldsTheLockUntilKilled() {
 // With LV26_DATABASE set the tables are the server's; copy brings a folder's rows over in
 // one transaction, so a copy that meets a duplicate key leaves the server as it was.
 void TestTables::onAServerCreateFillAndCopyAllOrNothing() {
-    if (!engineRunOnServer())
+    if (!testingOnServer())
         QSKIP("copies table files to a server: runs on the server run");
-    const QString db = test::engineRunServer().conninfo();
+    const QString db = test::runServer().conninfo();
     QByteArray output;
     QCOMPARE(run({"create"}, &output, db), 0);
     QVERIFY(output.startsWith("Created func and dados on "));
