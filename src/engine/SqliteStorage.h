@@ -25,8 +25,8 @@ public:
     // One scan of the index in order; keys are text (or blank).
     storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,
                                 const QString& column) override;
-    // Each row is locked, written and released as an edit posts it; a run is the unit after
-    // which others' writes are seen.
+    // Each row is locked, written and released as an edit posts it, so a failure keeps the
+    // rows written before it; a run is the unit after which others' writes are seen.
     storage::RunsEnd writeRuns(const QString& tableName, const QString& indexName,
                                const storage::Bookmark& after, int rowsPerRun,
                                const std::function<storage::RowVisit(Row&)>& visit) override;

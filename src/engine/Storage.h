@@ -293,10 +293,11 @@ public:
                                const QString& column) = 0;
     // Visits the rows of `tableName` in the order of `indexName` (a unique index on one
     // field), from the row after `after` (invalid: from the first), and writes those the
-    // visitor asks written, in runs of `rowsPerRun` rows, each run one transaction. Each row is
-    // locked as an edit locks it while its run lasts; the visitor may change any value but the
-    // key. Rows written by others between runs are seen. Throws the backend's error when a run
-    // fails (that run undone, the earlier ones kept).
+    // visitor asks written, in runs of `rowsPerRun` rows. Each row is locked as an edit locks
+    // it while it is written; the visitor may change any value but the key. Rows written by
+    // others between runs are seen. Throws the backend's error when a write fails, every run
+    // before the failing one kept. A backend says whether a run is one transaction (the failing
+    // run undone) or each row is written as an edit posts it (the rows before it kept).
     virtual RunsEnd writeRuns(const QString& tableName, const QString& indexName,
                               const Bookmark& after, int rowsPerRun,
                               const std::function<RowVisit(Row&)>& visit) = 0;

@@ -41,6 +41,7 @@ public:
     void appendTables(const QList<TableRows>& tables);
     storage::KeyTotals sumByKey(const QString& tableName, const QString& indexName,
                                 const QString& column) override;
+    // Each run is one transaction: a failure undoes the run it happens in.
     storage::RunsEnd writeRuns(const QString& tableName, const QString& indexName,
                                const storage::Bookmark& after, int rowsPerRun,
                                const std::function<storage::RowVisit(Row&)>& visit) override;
