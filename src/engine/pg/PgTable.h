@@ -13,8 +13,8 @@ namespace lv26::engine::pg {
 inline constexpr char rowIdColumn[] = "rowid";
 
 struct PgTable {
-    QString tableName;  // as the caller named it ("Func.DB")
-    QString serverName; // the table on the server ("func")
+    QString tableName;  // as the caller named it ("Stock.DB")
+    QString serverName; // the table on the server ("stock")
     quint32 oid = 0;
     bool writable = false; // the session may update the table
     TableDescription description;
@@ -25,7 +25,7 @@ struct PgTable {
 // `name` as a quoted SQL identifier: a name from the catalog is data, never SQL.
 QString quotedIdentifier(const QString& name);
 
-// The server's name for `tableName`: its base name, lower case ("Func.DB" -> "func"). Empty
+// The server's name for `tableName`: its base name, lower case ("Stock.DB" -> "stock"). Empty
 // when that is not a plain identifier.
 QString serverTableName(const QString& tableName);
 
