@@ -91,4 +91,33 @@ inline QStringList runSql(const QString& conninfo, const QString& sql) {
     return out;
 }
 
+// SQL that removes `tables` (the program's own by default) and the money domain from the
+// server's database, saying nothing of those already missing.
+inline QString dropTablesSql(const QStringList& tables = {QStringLiteral("func"),
+                                                          QStringLiteral("dados")}) {
+    return QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS %1; "
+                          "DROP DOMAIN IF EXISTS currency; ")
+        .arg(tables.join(QStringLiteral(", ")));
+}
+
+// Runs dropTablesSql(`tables`) on the server; its errors, empty when it ran.
+inline QStringList dropTables(const QString& conninfo,
+                              const QStringList& tables = {QStringLiteral("func"),
+                                                           QStringLiteral("dados")}) {
+    return runSql(conninfo, dropTablesSql(tables));
+}
+
 } // namespace lv26::test
+
+// Starts `server` (a TestServer) from a test function: skips the test where PostgreSQL cannot
+// run here, fails it when the server does not start.
+#define LV26_START_TEST_SERVER(server)                                                             \
+    do {                                                                                           \
+        QString why_;                                                                              \
+        bool unavailable_ = false;                                                                 \
+        if (!(server).start(&why_, &unavailable_)) {                                               \
+            if (unavailable_)                                                                      \
+                QSKIP(qPrintable(why_));                                                           \
+            QFAIL(qPrintable(why_));                                                               \
+        }                                                                                          \
+    } while (false)

@@ -71,20 +71,9 @@ class tst_ServerWindows : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-        QString why;
-        bool unavailable = false;
-        if (!server_.start(&why, &unavailable)) {
-            if (unavailable)
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
+        LV26_START_TEST_SERVER(server_);
     }
-    void init() {
-        runSql(
-            server_.conninfo(),
-            QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
-                           "DROP DOMAIN IF EXISTS currency"));
-    }
+    void init() { dropTables(server_.conninfo()); }
     void cleanup() {
         f.close();
         qunsetenv("LV26_DATABASE");

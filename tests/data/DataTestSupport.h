@@ -33,10 +33,7 @@ public:
         QDir::setCurrent(dir_.path());
         if (testingOnServer()) {
             const QString conninfo = runServer().conninfo();
-            const QStringList out =
-                runSql(conninfo, QStringLiteral("SET client_min_messages = warning; DROP TABLE "
-                                                "IF EXISTS func, dados; DROP DOMAIN IF EXISTS "
-                                                "currency"));
+            const QStringList out = dropTables(conninfo);
             QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
             qputenv("LV26_DATABASE", conninfo.toUtf8());
         } else {

@@ -239,10 +239,7 @@ private Q_SLOTS:
         for (const QString& name : QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden))
             QVERIFY(QFile::remove(dir_.filePath(name)));
         if (testingOnServer()) {
-            const QStringList out =
-                runSql(conninfo(), QStringLiteral("SET client_min_messages = warning; "
-                                                  "DROP TABLE IF EXISTS func, dados, stock, shelf; "
-                                                  "DROP DOMAIN IF EXISTS currency"));
+            const QStringList out = dropTables(conninfo(), {"func", "dados", "stock", "shelf"});
             QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
         }
     }

@@ -91,20 +91,9 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        QString why;
-        bool unavailable = false;
-        if (!server_.start(&why, &unavailable)) {
-            if (unavailable)
-                QSKIP(qPrintable(why));
-            QFAIL(qPrintable(why));
-        }
-    }
+    void initTestCase() { LV26_START_TEST_SERVER(server_); }
     void init() {
-        const QStringList out = runSql(
-            server_.conninfo(),
-            QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
-                           "DROP DOMAIN IF EXISTS currency"));
+        const QStringList out = dropTables(server_.conninfo());
         QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
         engine::pg::PgStorage storage(server_.conninfo());
         createPayrollTables(storage);

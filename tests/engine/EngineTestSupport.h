@@ -58,10 +58,7 @@ public:
     EngineTables() {
         QVERIFY(dir_.isValid());
         if (testingOnServer()) {
-            const QStringList out = runSql(
-                conninfo(), QStringLiteral("SET client_min_messages = warning; DROP TABLE IF "
-                                           "EXISTS func, dados, other; DROP DOMAIN IF EXISTS "
-                                           "currency"));
+            const QStringList out = dropTables(conninfo(), {"func", "dados", "other"});
             QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
         }
         storage_ = engineStorageAt(location());

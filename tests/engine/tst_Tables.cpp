@@ -78,10 +78,7 @@ class TestTables : public QObject {
     }
     // Removes the server's tables, so that the next case starts without any.
     void dropServerTables() {
-        const QStringList out = test::runSql(
-            test::runServer().conninfo(),
-            QStringLiteral("SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados; "
-                           "DROP DOMAIN IF EXISTS currency"));
+        const QStringList out = test::dropTables(test::runServer().conninfo());
         QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
     }
 

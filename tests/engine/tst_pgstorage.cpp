@@ -142,21 +142,11 @@ private:
 };
 
 void TestPgStorage::initTestCase() {
-    QString why;
-    bool unavailable = false;
-    if (!server_.start(&why, &unavailable)) {
-        if (unavailable)
-            QSKIP(qPrintable(why));
-        QFAIL(qPrintable(why));
-    }
+    LV26_START_TEST_SERVER(server_);
 }
 
 void TestPgStorage::init() {
-    const QStringList out =
-        runSql(server_.conninfo(),
-               QStringLiteral(
-                   "SET client_min_messages = warning; DROP TABLE IF EXISTS func, dados, other; "
-                   "DROP DOMAIN IF EXISTS currency"));
+    const QStringList out = test::dropTables(server_.conninfo(), {"func", "dados", "other"});
     QVERIFY2(out.isEmpty(), qPrintable(out.join(u'\n')));
     storage_ = connect();
     lv26::createPayrollTables(*storage_);
