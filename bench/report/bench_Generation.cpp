@@ -7,11 +7,10 @@
 //
 // Usage: bench_Generation [employees]   (default 100000)
 
+#include "EmployeeTables.h"
 #include "data/Field.h"
 #include "data/Fonts.h"
-#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
-#include "engine/TableEngine.h"
 #include "report/LISTUnit.h"
 #include "report/PageStore.h"
 #include "report/ReportPrinter.h"
@@ -47,23 +46,6 @@ struct Span {
     double elapsed = 0;
     double cpu = 0;
 };
-
-void fillEmployees(const QString& dir, int count) {
-    createPayrollTables(dir);
-    int next = 0;
-    engine::appendRows(QDir(dir).filePath(QStringLiteral("Func.DB")), [&](engine::Row& row) {
-        if (next == count)
-            return false;
-        ++next;
-        row = {QStringLiteral("%1").arg(next, 5, 36, QLatin1Char('0')).toUpper(),
-               QStringLiteral("Funcionario Numero %1 da Silva").arg(next),
-               QStringLiteral("12345678909"),
-               QStringLiteral("M"),
-               10.0 + next % 50 * 0.25,
-               next % 7 == 0 ? QVariant() : QVariant(100 + next % 80)};
-        return true;
-    });
-}
 
 // Seconds to read every row's name, hours, wage and the product, as the detail band does.
 Span scanSeconds(TDados& dados) {
@@ -127,7 +109,7 @@ double ratio(double measured, double baseline) {
 void measure(int employees) {
     QTemporaryDir dir;
     const QString old = QDir::currentPath();
-    fillEmployees(dir.path(), employees);
+    bench::fillEmployees(dir.path(), employees, QStringLiteral("Funcionario Numero %1 da Silva"));
     QDir::setCurrent(dir.path());
     {
         TDados dados;

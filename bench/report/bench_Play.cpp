@@ -4,10 +4,9 @@
 //
 // Usage: bench_Play [runs]   (default 200)
 
+#include "EmployeeTables.h"
 #include "data/Fonts.h"
-#include "data/PayrollSchema.h"
 #include "data/Unit3.h"
-#include "engine/TableEngine.h"
 #include "report/LISTUnit.h"
 #include "report/ReportPrinter.h"
 #include "report/emf/EmfPlayer.h"
@@ -28,28 +27,11 @@ using namespace lv26;
 
 namespace {
 
-void fillEmployees(const QString& dir, int count) {
-    createPayrollTables(dir);
-    int next = 0;
-    engine::appendRows(QDir(dir).filePath(QStringLiteral("Func.DB")), [&](engine::Row& row) {
-        if (next == count)
-            return false;
-        ++next;
-        row = {QStringLiteral("%1").arg(next, 5, 36, QLatin1Char('0')).toUpper(),
-               QStringLiteral("Funcionário Número %1 da Conceição").arg(next),
-               QStringLiteral("12345678909"),
-               QStringLiteral("M"),
-               10.0 + next % 50 * 0.25,
-               QVariant(100 + next % 80)};
-        return true;
-    });
-}
-
 // Page 1 of the listing of 40 employees.
 QByteArray firstPage() {
     QTemporaryDir dir;
     const QString old = QDir::currentPath();
-    fillEmployees(dir.path(), 40);
+    bench::fillEmployees(dir.path(), 40, QStringLiteral("Funcionário Número %1 da Conceição"));
     QDir::setCurrent(dir.path());
     QByteArray page;
     {
