@@ -12,6 +12,7 @@
 #include "base/Error.h"
 #include "data/PayrollSchema.h"
 #include "data/Table.h"
+#include "data/Unit3.h"
 #include "engine/TableEngine.h"
 
 #include <QDir>
@@ -90,6 +91,16 @@ inline QString errorOf(const std::function<void()>& f) {
         return error.message();
     }
     return QString();
+}
+
+// "Matricula=HorasNoMes" of every employee in index order ("-" for blank).
+inline QStringList storedTotals(TDados& dados) {
+    QStringList totals;
+    for (dados.Table1->First(); !dados.Table1->Eof(); dados.Table1->Next())
+        totals << dados.Table1Matricula->AsString() + QLatin1Char('=') +
+                      (dados.Table1HorasNoMes->IsNull() ? QStringLiteral("-")
+                                                        : dados.Table1HorasNoMes->AsString());
+    return totals;
 }
 
 // Pins the default locale for the lifetime of the object.

@@ -52,16 +52,6 @@ void fillTables(engine::storage::Storage& storage, int employees, int blankNome)
     append("Dados.DB", weeks);
 }
 
-// "Matricula=HorasNoMes" of every employee in index order ("-" for blank).
-QStringList storedTotals(TDados& dados) {
-    QStringList totals;
-    for (dados.Table1->First(); !dados.Table1->Eof(); dados.Table1->Next())
-        totals << dados.Table1Matricula->AsString() + QLatin1Char('=') +
-                      (dados.Table1HorasNoMes->IsNull() ? QStringLiteral("-")
-                                                        : dados.Table1HorasNoMes->AsString());
-    return totals;
-}
-
 // What TotalHoras leaves: its message (empty when none), the employee it stands on and that
 // one's state, then every stored total.
 QStringList totalHorasOutcome(TDados& dados) {

@@ -118,15 +118,6 @@ private:
         }
         return totals;
     }
-    // "Matricula=HorasNoMes" of every employee in index order.
-    static QStringList storedTotals(TDados& dados) {
-        QStringList totals;
-        for (dados.Table1->First(); !dados.Table1->Eof(); dados.Table1->Next())
-            totals << dados.Table1Matricula->AsString() + QLatin1Char('=') +
-                          (dados.Table1HorasNoMes->IsNull() ? QStringLiteral("-")
-                                                            : dados.Table1HorasNoMes->AsString());
-        return totals;
-    }
     QProcess* startChild(const QStringList& args) { return startChildProcess(this, args); }
 
     // Runs TotalHoras once in another process over the tables of the working folder: its
