@@ -5,7 +5,7 @@
 // opened by name ("Stock.DB"), described, read through ordered cursors with moves, seeks,
 // ranges and opaque bookmarks, locked row by row against every other program using the same
 // tables, and written in bulk. Every failure is an EEngineError with a code of
-// engine::codes and the text of storageErrorText(); messages name tables as the caller named
+// engine::codes and the text of errorText(); messages name tables as the caller named
 // them. Nothing here knows about fields, row states, business rules or widgets. Everything
 // runs on the calling thread.
 
@@ -108,11 +108,6 @@ public:
     WaitScope(const WaitScope&) = delete;
     WaitScope& operator=(const WaitScope&) = delete;
 };
-
-// The text of `code`, as errorText() gives it.
-inline QString storageErrorText(quint16 code) {
-    return errorText(code);
-}
 
 namespace storage {
 

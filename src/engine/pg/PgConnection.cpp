@@ -7,7 +7,7 @@
 namespace lv26::engine::pg {
 
 void raise(quint16 code, const QStringList& stack) {
-    QString text = storageErrorText(code);
+    QString text = errorText(code);
     if (text.isEmpty())
         text = msg(Message::EngineErrorCode,
                    {QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0'))});

@@ -19,7 +19,7 @@ namespace lv26::engine::pg {
 // Statement parameters in text form; nullopt is SQL NULL.
 using Params = std::vector<std::optional<QByteArray>>;
 
-// Throws EEngineError(code) whose message is storageErrorText(code) (or "Table engine error
+// Throws EEngineError(code) whose message is errorText(code) (or "Table engine error
 // $XXXX") followed by each non-empty entry of `stack`, each once, joined by line breaks.
 [[noreturn]] void raise(quint16 code, const QStringList& stack = {});
 
